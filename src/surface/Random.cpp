@@ -1,0 +1,7 @@
+#include "Random.h"
+
+namespace tavrin {
+
+std::uint32_t RandSeed = 0;
+
+} // namespace tavrin
