@@ -7,9 +7,10 @@ packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libsndfile1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth x11-utils imagemagick
+  xvfb xauth x11-utils imagemagick xdotool
   clang libclang-rt-14-dev
   sox libsox-fmt-base
+  fonts-liberation
 )
 
 missing=()

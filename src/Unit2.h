@@ -1,0 +1,10 @@
+// The About window.
+#pragma once
+
+#include <QWidget>
+
+class TForm2 : public QWidget {
+    Q_OBJECT
+public:
+    explicit TForm2(QWidget* Parent = nullptr);
+};

@@ -1,0 +1,10 @@
+// The Help window.
+#pragma once
+
+#include <QWidget>
+
+class TForm3 : public QWidget {
+    Q_OBJECT
+public:
+    explicit TForm3(QWidget* Parent = nullptr);
+};
