@@ -20,8 +20,30 @@ struct TRect {
 // Writes exactly the pixels inside Clip that
 //   Dest.RotateFrom(Source, CentreX, CentreY, Angle, 1, 1, 0, 0, 0, -256, 0, 1, 0,
 //                   0, 0, 0, 0, 1, 0, 0, 0, 0)
-// writes, with the same values; pixels outside Clip are not touched.
+// writes, with the same values; pixels outside Clip are not touched. Clip
+// may reach beyond Dest; only its part inside Dest counts. An empty Source
+// draws nothing.
 void PlaceTurned(const TWin& Source, TWin& Dest, std::int32_t CentreX, std::int32_t CentreY,
                  float Angle, const TRect& Clip);
+
+// The same on a black background: every pixel inside Clip that PlaceTurned
+// would leave unchanged becomes black, so the result equals a black fill of
+// Clip followed by PlaceTurned, in one pass over the pixels.
+void PlaceTurnedOnBlack(const TWin& Source, TWin& Dest, std::int32_t CentreX, std::int32_t CentreY,
+                        float Angle, const TRect& Clip);
+
+// Sine and cosine of a turn scaled by 65536, as the rotated trace uses them.
+struct TTurn {
+    std::int32_t Sn = 0;
+    std::int32_t Cs = 0;
+};
+
+// The angle code: Angle x 100 rounded to the nearest integer (ties to even),
+// modulo 36000 with the sign of Angle.
+std::int32_t AngleCode(float Angle);
+
+// The coefficients of a turn by Angle degrees (taken after any reflection):
+// from the table for the eight multiples of 45 degrees, otherwise computed.
+TTurn TurnCoefficients(float Angle);
 
 } // namespace tavrin

@@ -1,0 +1,152 @@
+// tavrin-bench: one full render of a synthetic picture at three sizes and
+// five slider settings, the defining pipeline beside it, and one memcpy of a
+// frame of each size. Every render also reports "ratio": its time over the
+// time of one memcpy of its frame, measured when the program starts. Both
+// are timed in the thread's processor time, which other work on a shared
+// machine disturbs less than the wall clock.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "Reference.h"
+#include "Render.h"
+#include "TWin.h"
+
+namespace {
+
+using tavrin::SliderPositions;
+using tavrin::TWin;
+
+struct FrameSize {
+    int Width;
+    int Height;
+};
+
+constexpr FrameSize Sizes[] = {{640, 480}, {1920, 1080}, {4000, 3000}};
+
+// Slider positions in the control panel's order: X-Slice, Y-Slice, Tavrin X,
+// Tavrin Y, Lock X-Y, X Position, Y Position, Angle.
+struct Setting {
+    const char* Letter;
+    SliderPositions Positions;
+};
+
+const Setting Settings[] = {
+    {"a", {{1, 0, 0, 0, 0, 0, 0, 0}}},    // start positions
+    {"b", {{1, 0, 0, 0, 0, 0, 0, 37}}},   // turned
+    {"c", {{4, 4, 0, 0, 0, 0, 0, 37}}},   // turned, 4 x 4 tiled
+    {"d", {{30, 30, 1, 1, 0, 0, 0, 37}}}, // turned, 30 x 30 reflected both ways
+    {"e", {{30, 30, 0, 0, 1, 0, 0, 37}}}, // turned, 30 x 30 locked
+};
+
+std::string SizeName(FrameSize Size)
+{
+    return std::to_string(Size.Width) + "x" + std::to_string(Size.Height);
+}
+
+// Deterministic noise, so that no run is helped by flat areas.
+TWin Synthetic(FrameSize Size)
+{
+    TWin picture(Size.Width, Size.Height);
+    std::uint32_t state = 2463534242u;
+    for (std::size_t i = 0; i < picture.ByteCount(); ++i) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        picture.Bits[i] = std::uint8_t(state >> 24);
+    }
+    return picture;
+}
+
+double ThreadSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
+
+// The median of a few copies of one frame, between buffers already in use.
+double MemcpySeconds(std::size_t Bytes)
+{
+    std::vector<std::uint8_t> from(Bytes, 1), to(Bytes, 2);
+    std::vector<double> times;
+    for (int i = 0; i < 21; ++i) {
+        const double start = ThreadSeconds();
+        std::memcpy(to.data(), from.data(), Bytes);
+        benchmark::ClobberMemory();
+        times.push_back(ThreadSeconds() - start);
+    }
+    std::nth_element(times.begin(), times.begin() + 10, times.end());
+    return times[10];
+}
+
+void Memcpy(benchmark::State& State, std::size_t Bytes, double Reference)
+{
+    std::vector<std::uint8_t> from(Bytes, 1), to(Bytes, 2);
+    const double start = ThreadSeconds();
+    for (auto _ : State) {
+        std::memcpy(to.data(), from.data(), Bytes);
+        benchmark::ClobberMemory();
+    }
+    const double each = (ThreadSeconds() - start) / double(State.iterations());
+    State.counters["ratio"] = each / Reference;
+    State.SetBytesProcessed(std::int64_t(State.iterations()) * std::int64_t(Bytes));
+}
+
+using RenderFunction = void (*)(const TWin&, TWin&, const SliderPositions&);
+
+void RenderFrame(benchmark::State& State, RenderFunction Function, FrameSize Size,
+                 SliderPositions Positions, double Reference)
+{
+    const TWin source = Synthetic(Size);
+    TWin output(Size.Width, Size.Height);
+    const double start = ThreadSeconds();
+    for (auto _ : State) {
+        Function(source, output, Positions);
+        benchmark::DoNotOptimize(output.Bits);
+        benchmark::ClobberMemory();
+    }
+    const double each = (ThreadSeconds() - start) / double(State.iterations());
+    State.counters["ratio"] = each / Reference;
+}
+
+void RegisterAll()
+{
+    for (const FrameSize size : Sizes) {
+        const std::size_t bytes = TWin(size.Width, size.Height).ByteCount();
+        const double reference = MemcpySeconds(bytes);
+        benchmark::RegisterBenchmark(("Memcpy/" + SizeName(size)).c_str(), Memcpy, bytes, reference)
+            ->Unit(benchmark::kMillisecond);
+        for (const Setting& setting : Settings) {
+            const std::string name = std::string(setting.Letter) + "/" + SizeName(size);
+            benchmark::RegisterBenchmark(("Render/" + name).c_str(), RenderFrame,
+                                         RenderFunction(&tavrin::Render), size, setting.Positions,
+                                         reference)
+                ->Unit(benchmark::kMillisecond);
+            // Seconds a frame at the largest size: the runner then stops after
+            // one or two iterations by itself.
+            benchmark::RegisterBenchmark(("Literal/" + name).c_str(), RenderFrame,
+                                         RenderFunction(&tavrin::reference::Render), size,
+                                         setting.Positions, reference)
+                ->Unit(benchmark::kMillisecond);
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    RegisterAll();
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
