@@ -1,0 +1,68 @@
+// The main block: the application object, the four windows, the message loop.
+#include <QCommandLineParser>
+
+#include <string_view>
+
+#include "Unit1.h"
+#include "Unit2.h"
+#include "Unit3.h"
+#include "Unit4.h"
+#include "framework/Application.h"
+#include "framework/SoundPlayer.h"
+
+namespace {
+
+// Parses the command line; prints help, the version or an error and exits
+// where asked to. Returns the file to open, or an empty string.
+QString FileArgument(const QCoreApplication& Application)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Turns, places, slices and reflects a bitmap image interactively."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("file"),
+                                 QStringLiteral("The .bmp file to open; asked for when absent."),
+                                 QStringLiteral("[file]"));
+    parser.process(Application);
+    const QStringList files = parser.positionalArguments();
+    return files.isEmpty() ? QString() : files.constFirst();
+}
+
+// Help and version need no display: they are answered without the windows.
+bool AsksForTextOnly(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--")
+            break;
+        for (std::string_view option : {"-h", "-?", "--help", "--help-all", "-v", "--version"})
+            if (argument == option)
+                return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Tavrin"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TAVRIN_VERSION));
+    if (AsksForTextOnly(argc, argv)) {
+        QCoreApplication console(argc, argv);
+        FileArgument(console); // prints and exits
+        return 0;
+    }
+
+    TApplication Application(argc, argv);
+    const QString file = FileArgument(Application);
+    TQtSoundPlayer Sounds;
+    TForm1 Form1(file, Sounds);
+    TForm2 Form2;
+    TForm3 Form3;
+    TForm4 Form4(Form1);
+    Form1.SetWindows(&Form2, &Form3, &Form4);
+    Form1.show();
+    return Application.exec();
+}

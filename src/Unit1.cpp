@@ -1,0 +1,301 @@
+#include "Unit1.h"
+
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QShowEvent>
+#include <QUrl>
+#include <QWindow>
+#include <QtMath>
+
+#include <array>
+
+#include "SysMenu.h"
+#include "framework/Application.h"
+#include "framework/Menus.h"
+#include "framework/PainterTarget.h"
+#include "framework/SoundPlayer.h"
+
+namespace {
+
+// The wave resource of each sound number; 7 is the closing sound.
+constexpr std::array<const char*, 8> SoundNames{"RSTART", "RCLICK", "RTICK", "RPOP",
+                                                "RSTRUM", "REXIT",  "RAIR",  "RAIR"};
+
+// The one local .bmp file a drag carries, or an empty string.
+QString DroppedBitmap(const QMimeData* Data)
+{
+    if (!Data || !Data->hasUrls() || Data->urls().size() != 1)
+        return {};
+    const QUrl url = Data->urls().constFirst();
+    const QString name = url.toLocalFile();
+    if (!url.isLocalFile() || !name.endsWith(QLatin1String(".bmp"), Qt::CaseInsensitive))
+        return {};
+    return name;
+}
+
+std::string NativeName(const QString& Name)
+{
+    return QFile::encodeName(Name).toStdString();
+}
+
+void ShowWindow(QWidget* Window)
+{
+    if (!Window)
+        return;
+    Window->show();
+    Window->raise();
+    Window->activateWindow();
+}
+
+} // namespace
+
+TForm1::TForm1(const QString& FileName, TSoundPlayer& Sounds, QWidget* Parent)
+    : QWidget(Parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint),
+      Sounds(Sounds)
+{
+    setWindowTitle(QStringLiteral("Tavrin"));
+    setGeometry(38, 86, 187, 68);
+    setAcceptDrops(true);
+    CreatePopupMenu();
+    OrvelSystemMenu1 = new TOrvelSystemMenu(this);
+    OrvelSystemMenu1->setPosition(0);
+    OrvelSystemMenu1->setPopupMenu(PopupMenu1);
+    OrvelSystemMenu1->Loaded();
+    FormCreate(FileName);
+}
+
+TForm1::~TForm1()
+{
+    FormDestroy();
+}
+
+void TForm1::CreatePopupMenu()
+{
+    PopupMenu1 = new QMenu(this);
+    Help1 = AddMenuItem(PopupMenu1, QStringLiteral("Help"));
+    About1 = AddMenuItem(PopupMenu1, QStringLiteral("About"));
+    AddMenuItem(PopupMenu1, QStringLiteral("-"));
+    BeSilent1 = AddMenuItem(PopupMenu1, QStringLiteral("Be Silent"));
+    NoSounds1 = AddMenuItem(PopupMenu1, QStringLiteral("Make Noise"));
+    AddMenuItem(PopupMenu1, QStringLiteral("-"));
+    BeSilent1->setRadioItem(true);
+    NoSounds1->setRadioItem(true);
+    connect(Help1, &QAction::triggered, this, &TForm1::Help1Click);
+    connect(About1, &QAction::triggered, this, &TForm1::About1Click);
+    connect(BeSilent1, &QAction::triggered, this, &TForm1::BeSilent1Click);
+    connect(NoSounds1, &QAction::triggered, this, &TForm1::NoSounds1Click);
+}
+
+void TForm1::SetWindows(QWidget* About, QWidget* Help, QWidget* ControlPanel)
+{
+    AboutWindow = About;
+    HelpWindow = Help;
+    this->ControlPanel = ControlPanel;
+}
+
+void TForm1::FormCreate(const QString& CommandLineFile)
+{
+    FileName = CommandLineFile;
+    SoundSwitch = true;
+    SourceSurface = std::make_unique<tavrin::TWin>(32, 32);
+    OutputSurface = std::make_unique<tavrin::TWin>(32, 32);
+}
+
+void TForm1::FormDestroy()
+{
+    OutputSurface.reset();
+    SourceSurface.reset();
+    hide(); // the program is gone for the user while the closing sound plays
+    Beeper(7);
+}
+
+void TForm1::FormShow()
+{
+    if (!FileName.isEmpty() && OpenFile(FileName))
+        return;
+    // Nothing is open yet: an empty borderless window would leave the user
+    // no way on, so ask until a file loads or the user gives up.
+    while (!HasImage) {
+        const QString chosen = Dialogs().OpenFileName(this, OpenDialog1);
+        if (chosen.isEmpty()) {
+            if (TApplication* application = TApplication::Instance())
+                application->Terminate();
+            return;
+        }
+        OpenFile(chosen);
+    }
+}
+
+void TForm1::OpenFromDialog(QWidget* DialogParent)
+{
+    const QString chosen = Dialogs().OpenFileName(DialogParent, OpenDialog1);
+    if (!chosen.isEmpty())
+        OpenFile(chosen);
+}
+
+bool TForm1::OpenFile(const QString& Name)
+{
+    if (!LoadImage(Name))
+        return false;
+    FileName = Name;
+    ShowImage();
+    return true;
+}
+
+bool TForm1::LoadImage(const QString& Name)
+{
+    // Both surfaces change together or not at all.
+    try {
+        tavrin::TWin source;
+        source.LoadFromFile(NativeName(Name));
+        tavrin::TWin output(source);
+        SourceSurface->swap(source);
+        OutputSurface->swap(output);
+    } catch (const std::exception& error) {
+        TApplication::HandleException(error);
+        return false;
+    }
+    HasImage = true;
+    return true;
+}
+
+void TForm1::ShowImage()
+{
+    // One image pixel to one device pixel, also on a high-density screen.
+    const qreal ratio = devicePixelRatioF();
+    resize(qMax(1, qCeil(OutputSurface->Width() / ratio)),
+           qMax(1, qCeil(OutputSurface->Height() / ratio)));
+    move(0, 0);
+    repaint();
+    if (ControlPanel)
+        ControlPanel->show();
+    Beeper(1);
+}
+
+bool TForm1::SaveOutput(const QString& Name)
+{
+    try {
+        OutputSurface->SaveToFile(NativeName(Name));
+    } catch (const std::exception& error) {
+        TApplication::HandleException(error);
+        return false;
+    }
+    return true;
+}
+
+void TForm1::Help1Click()
+{
+    ShowWindow(HelpWindow);
+    Beeper(5);
+}
+
+void TForm1::About1Click()
+{
+    ShowWindow(AboutWindow);
+    Beeper(4);
+}
+
+void TForm1::BeSilent1Click()
+{
+    SoundSwitch = false;
+}
+
+void TForm1::NoSounds1Click()
+{
+    SoundSwitch = true;
+    Beeper(0);
+}
+
+void TForm1::Beeper(unsigned N)
+{
+    if (!SoundSwitch || N >= SoundNames.size())
+        return;
+    Sounds.Play(QString::fromLatin1(SoundNames[N]), N == 7 ? TPlayback::Wait : TPlayback::Async);
+}
+
+void TForm1::showEvent(QShowEvent* Event)
+{
+    QWidget::showEvent(Event);
+    // Queued: the window is on screen, and the message loop runs, before
+    // FormShow asks for a file or ends the program.
+    if (!Event->spontaneous())
+        QMetaObject::invokeMethod(this, &TForm1::FormShow, Qt::QueuedConnection);
+}
+
+void TForm1::paintEvent(QPaintEvent*)
+{
+    QPainter canvas(this);
+    FormPaint(canvas);
+}
+
+void TForm1::FormPaint(QPainter& Canvas)
+{
+    if (!OutputSurface)
+        return;
+    TPainterTarget target(Canvas);
+    const qreal ratio = devicePixelRatioF();
+    OutputSurface->Draw(target, 0, 0, 0, OutputSurface->Width(), OutputSurface->Height(),
+                        qRound(width() * ratio), qRound(height() * ratio));
+}
+
+void TForm1::closeEvent(QCloseEvent* Event)
+{
+    // Closing the main form ends the program.
+    Event->accept();
+    if (TApplication* application = TApplication::Instance())
+        application->Terminate();
+}
+
+void TForm1::contextMenuEvent(QContextMenuEvent* Event)
+{
+    PopupMenu1->popup(Event->globalPos());
+}
+
+void TForm1::mousePressEvent(QMouseEvent* Event)
+{
+    if (Event->button() != Qt::LeftButton)
+        return QWidget::mousePressEvent(Event);
+    // The window manager moves the window where it can; elsewhere it follows
+    // the mouse by hand.
+    if (windowHandle() && windowHandle()->startSystemMove())
+        return;
+    DragOffset = Event->globalPosition().toPoint() - frameGeometry().topLeft();
+}
+
+void TForm1::mouseMoveEvent(QMouseEvent* Event)
+{
+    if (DragOffset && (Event->buttons() & Qt::LeftButton))
+        move(Event->globalPosition().toPoint() - *DragOffset);
+}
+
+void TForm1::mouseReleaseEvent(QMouseEvent* Event)
+{
+    if (Event->button() == Qt::LeftButton)
+        DragOffset.reset();
+    QWidget::mouseReleaseEvent(Event);
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* Event)
+{
+    if (!DroppedBitmap(Event->mimeData()).isEmpty())
+        Event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* Event)
+{
+    const QString name = DroppedBitmap(Event->mimeData());
+    if (name.isEmpty())
+        return;
+    Event->acceptProposedAction();
+    // Opened after the drop has finished, so that an error box does not hold
+    // up the other program's drag.
+    QMetaObject::invokeMethod(this, [this, name] { OpenFile(name); }, Qt::QueuedConnection);
+}

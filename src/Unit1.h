@@ -1,0 +1,97 @@
+// The canvas window, the program's main form: owns the source and output
+// surfaces, shows the output at actual size in a borderless window that drags
+// from anywhere, carries the popup menu and plays the sounds.
+#pragma once
+
+#include <QPoint>
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+
+#include "TWin.h"
+#include "framework/Dialogs.h"
+
+class QMenu;
+class TMenuItem;
+class TOrvelSystemMenu;
+class TSoundPlayer;
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    // FileName: the file to open when the window is first shown; empty to ask.
+    TForm1(const QString& FileName, TSoundPlayer& Sounds, QWidget* Parent = nullptr);
+    ~TForm1() override;
+
+    // The windows that the commands show: About, Help and the control panel.
+    void SetWindows(QWidget* About, QWidget* Help, QWidget* ControlPanel);
+
+    tavrin::TWin& Source() { return *SourceSurface; }
+    tavrin::TWin& Output() { return *OutputSurface; }
+    const QString& CurrentFile() const { return FileName; }
+    void SetCurrentFile(const QString& Name) { FileName = Name; }
+    bool SoundOn() const { return SoundSwitch; }
+
+    // Runs after each show: opens the current file, or asks for one while
+    // nothing is open; giving up before anything is open ends the program.
+    void FormShow();
+    // File > Open: asks for a file and opens it; a cancelled dialog or a file
+    // that fails to load leaves everything as it was.
+    void OpenFromDialog(QWidget* DialogParent);
+    // Loads Name into both surfaces and shows it. On failure the error is
+    // shown, false returned, and the surfaces and window stay as they were.
+    bool OpenFile(const QString& Name);
+    // Saves the output surface; a failure is shown and false returned.
+    bool SaveOutput(const QString& Name);
+
+    void Help1Click();
+    void About1Click();
+    void BeSilent1Click();
+    void NoSounds1Click();
+    // Plays sound N (0 to 7) unless the sounds are off; 7 waits for its end.
+    void Beeper(unsigned N);
+
+    QMenu* PopupMenu1;
+    TMenuItem* Help1;
+    TMenuItem* About1;
+    TMenuItem* BeSilent1;
+    TMenuItem* NoSounds1;
+    // Copies PopupMenu1's items to the top of the window menu.
+    TOrvelSystemMenu* OrvelSystemMenu1;
+    const TFileDialog OpenDialog1{"Please Choose a Bitmap to Load and Edit",
+                                  "Bitmap Files|*.bmp", {}};
+    const TFileDialog SaveDialog1{"Save New Bitmap", "Bitmap Files|*.bmp", "bmp"};
+
+protected:
+    void showEvent(QShowEvent* Event) override;
+    void paintEvent(QPaintEvent* Event) override;
+    void closeEvent(QCloseEvent* Event) override;
+    void contextMenuEvent(QContextMenuEvent* Event) override;
+    void mousePressEvent(QMouseEvent* Event) override;
+    void mouseMoveEvent(QMouseEvent* Event) override;
+    void mouseReleaseEvent(QMouseEvent* Event) override;
+    void dragEnterEvent(QDragEnterEvent* Event) override;
+    void dropEvent(QDropEvent* Event) override;
+
+private:
+    void FormCreate(const QString& CommandLineFile);
+    void FormDestroy();
+    void FormPaint(QPainter& Canvas);
+    void CreatePopupMenu();
+    bool LoadImage(const QString& Name);
+    void ShowImage();
+
+    TSoundPlayer& Sounds;
+    QString FileName;
+    bool SoundSwitch = false;
+    bool HasImage = false;
+    std::unique_ptr<tavrin::TWin> SourceSurface;
+    std::unique_ptr<tavrin::TWin> OutputSurface;
+    QWidget* AboutWindow = nullptr;
+    QWidget* HelpWindow = nullptr;
+    QWidget* ControlPanel = nullptr;
+    // Where the mouse holds the window while it is moved by hand.
+    std::optional<QPoint> DragOffset;
+};

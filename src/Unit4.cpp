@@ -1,0 +1,155 @@
+#include "Unit4.h"
+
+#include <QCloseEvent>
+#include <QLayout>
+#include <QScreen>
+#include <QScrollBar>
+
+#include "Unit1.h"
+#include "framework/Application.h"
+#include "framework/Dialogs.h"
+#include "ui_Unit4.h"
+
+TForm4::TForm4(TForm1& Canvas, QWidget* Parent)
+    : QMainWindow(Parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
+                              Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      ui(std::make_unique<Ui::TForm4>()), Canvas(Canvas)
+{
+    ui->setupUi(this);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    Sliders = {ui->ScrollBar1, ui->ScrollBar2, ui->ScrollBar3, ui->ScrollBar4,
+               ui->ScrollBar5, ui->ScrollBar6, ui->ScrollBar7, ui->ScrollBar8};
+    for (QScrollBar* slider : Sliders)
+        connect(slider, &QScrollBar::valueChanged, this, &TForm4::ScrollBar1Change);
+    connect(ui->Button1, &QPushButton::clicked, this, &TForm4::Button1Click);
+    connect(ui->Button2, &QPushButton::clicked, this, &TForm4::Button2Click);
+    connect(ui->File1, &QMenu::aboutToShow, this, &TForm4::File1Click);
+    connect(ui->Open1, &QAction::triggered, this, &TForm4::Open1Click);
+    connect(ui->Save1, &QAction::triggered, this, &TForm4::Save1Click);
+    connect(ui->SaveAs1, &QAction::triggered, this, &TForm4::SaveAs1Click);
+    connect(ui->BeSilent1, &QAction::triggered, this, &TForm4::BeSilent1Click);
+    connect(ui->MakeNoise1, &QAction::triggered, this, &TForm4::MakeNoise1Click);
+    connect(ui->Exit1, &QAction::triggered, this, &TForm4::Exit1Click);
+    connect(ui->Help1, &QAction::triggered, this, &TForm4::Help1Click);
+    connect(ui->About1, &QAction::triggered, this, &TForm4::About1Click);
+    connect(ui->Min1, &QAction::triggered, this, &TForm4::Min1Click);
+}
+
+TForm4::~TForm4() = default;
+
+tavrin::SliderPositions TForm4::Positions() const
+{
+    tavrin::SliderPositions positions;
+    for (int i = 0; i < tavrin::SliderCount; ++i)
+        positions.Value[i] = Sliders[i]->value();
+    return positions;
+}
+
+void TForm4::ScrollBar1Change()
+{
+    try {
+        tavrin::Render(Canvas.Source(), Canvas.Output(), Positions());
+    } catch (const std::exception& error) {
+        TApplication::HandleException(error);
+    }
+    Canvas.repaint();
+}
+
+void TForm4::Button1Click()
+{
+    Canvas.Beeper(3);
+    for (QScrollBar* slider : Sliders)
+        slider->setValue(0); // stored clamped: X-Slice becomes 1
+    Memory = Positions().Value;
+}
+
+void TForm4::Button2Click()
+{
+    Canvas.Beeper(3);
+    for (int i = 0; i < tavrin::SliderCount; ++i) {
+        const int kept = Sliders[i]->value();
+        Sliders[i]->setValue(Memory[i]);
+        Memory[i] = kept;
+    }
+}
+
+void TForm4::File1Click()
+{
+    Canvas.Beeper(1);
+}
+
+void TForm4::Open1Click()
+{
+    Canvas.OpenFromDialog(this);
+}
+
+void TForm4::Save1Click()
+{
+    if (Canvas.CurrentFile().isEmpty())
+        SaveAs1Click();
+    else
+        Canvas.SaveOutput(Canvas.CurrentFile());
+}
+
+void TForm4::SaveAs1Click()
+{
+    const QString chosen = Dialogs().SaveFileName(this, Canvas.SaveDialog1, Canvas.CurrentFile());
+    // The name becomes current only once the image is really there.
+    if (!chosen.isEmpty() && Canvas.SaveOutput(chosen))
+        Canvas.SetCurrentFile(chosen);
+}
+
+void TForm4::BeSilent1Click()
+{
+    Canvas.BeSilent1Click();
+}
+
+void TForm4::MakeNoise1Click()
+{
+    Canvas.NoSounds1Click();
+}
+
+void TForm4::Exit1Click()
+{
+    if (TApplication* application = TApplication::Instance())
+        application->Terminate();
+}
+
+void TForm4::Help1Click()
+{
+    Canvas.Help1Click();
+}
+
+void TForm4::About1Click()
+{
+    Canvas.About1Click();
+}
+
+void TForm4::Min1Click()
+{
+    Canvas.Beeper(5);
+    TApplication::Minimize();
+}
+
+void TForm4::FormClose()
+{
+    if (TApplication* application = TApplication::Instance())
+        application->Terminate();
+}
+
+void TForm4::showEvent(QShowEvent* Event)
+{
+    QMainWindow::showEvent(Event);
+    if (Placed)
+        return;
+    Placed = true;
+    QRect frame(QPoint(), size());
+    frame.moveCenter(screen()->geometry().center());
+    move(frame.topLeft());
+}
+
+void TForm4::closeEvent(QCloseEvent* Event)
+{
+    Event->accept();
+    FormClose();
+}

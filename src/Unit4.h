@@ -1,0 +1,57 @@
+// The control panel: eight sliders that drive the render, Reset and the
+// memory bank, and the main menu with the file and sound commands.
+#pragma once
+
+#include <QMainWindow>
+
+#include <array>
+#include <memory>
+
+#include "Render.h"
+
+namespace Ui {
+class TForm4;
+}
+class QScrollBar;
+class TForm1;
+
+class TForm4 : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TForm4(TForm1& Canvas, QWidget* Parent = nullptr);
+    ~TForm4() override;
+
+    // The sliders in render order, ScrollBar1 to ScrollBar8.
+    const std::array<QScrollBar*, tavrin::SliderCount>& ScrollBars() const { return Sliders; }
+    tavrin::SliderPositions Positions() const;
+    const std::array<int, tavrin::SliderCount>& MemoryBank() const { return Memory; }
+
+    // Runs on every slider change: renders the source into the output and
+    // repaints the canvas at once.
+    void ScrollBar1Change();
+    void Button1Click();
+    void Button2Click();
+    void File1Click();
+    void Open1Click();
+    void Save1Click();
+    void SaveAs1Click();
+    void BeSilent1Click();
+    void MakeNoise1Click();
+    void Exit1Click();
+    void Help1Click();
+    void About1Click();
+    void Min1Click();
+
+protected:
+    void showEvent(QShowEvent* Event) override;
+    void closeEvent(QCloseEvent* Event) override;
+
+private:
+    void FormClose();
+
+    std::unique_ptr<Ui::TForm4> ui;
+    TForm1& Canvas;
+    std::array<QScrollBar*, tavrin::SliderCount> Sliders;
+    std::array<int, tavrin::SliderCount> Memory{};
+    bool Placed = false;
+};

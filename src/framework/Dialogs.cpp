@@ -1,0 +1,58 @@
+#include "Dialogs.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStringList>
+
+QString QtFileFilter(const QString& Filter)
+{
+    const QStringList parts = Filter.split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2)
+        filters << QStringLiteral("%1 (%2)").arg(parts[i], QString(parts[i + 1]).replace(';', ' '));
+    return filters.join(QStringLiteral(";;"));
+}
+
+namespace {
+
+class TQtDialogs : public TDialogs {
+public:
+    QString OpenFileName(QWidget* Parent, const TFileDialog& Dialog) override
+    {
+        return QFileDialog::getOpenFileName(Parent, Dialog.Title, QString(),
+                                            QtFileFilter(Dialog.Filter));
+    }
+
+    QString SaveFileName(QWidget* Parent, const TFileDialog& Dialog,
+                         const QString& Initial) override
+    {
+        QFileDialog dialog(Parent, Dialog.Title, Initial, QtFileFilter(Dialog.Filter));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(Dialog.DefaultExt);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return {};
+        return dialog.selectedFiles().constFirst();
+    }
+
+    void ShowError(QWidget* Parent, const QString& Message) override
+    {
+        QMessageBox::critical(Parent ? Parent : QApplication::activeWindow(),
+                              QApplication::applicationDisplayName(), Message);
+    }
+};
+
+TQtDialogs QtDialogs;
+TDialogs* Current = &QtDialogs;
+
+} // namespace
+
+TDialogs& Dialogs()
+{
+    return *Current;
+}
+
+void SetDialogs(TDialogs* Replacement)
+{
+    Current = Replacement ? Replacement : &QtDialogs;
+}

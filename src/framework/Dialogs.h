@@ -1,0 +1,33 @@
+// The dialog seam: every file dialog and message box of the program goes
+// through Dialogs(), so that tests can answer them without blocking.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// A file dialog's settings, as a window declares them.
+struct TFileDialog {
+    QString Title;
+    QString Filter;     // "Description|pattern" pairs, all separated by '|'
+    QString DefaultExt; // added to a typed name that has no extension (save only)
+};
+
+// "Bitmap Files|*.bmp" → "Bitmap Files (*.bmp)"; several pairs are joined by ";;".
+QString QtFileFilter(const QString& Filter);
+
+class TDialogs {
+public:
+    virtual ~TDialogs() = default;
+    // The chosen file, or an empty string when the user cancels.
+    virtual QString OpenFileName(QWidget* Parent, const TFileDialog& Dialog) = 0;
+    // Starts at Initial; the chosen file, or an empty string when cancelled.
+    virtual QString SaveFileName(QWidget* Parent, const TFileDialog& Dialog,
+                                 const QString& Initial) = 0;
+    virtual void ShowError(QWidget* Parent, const QString& Message) = 0;
+};
+
+// The dialogs in use: Qt's own unless replaced.
+TDialogs& Dialogs();
+// Replaces the dialogs (not owned) until replaced again; nullptr restores Qt's.
+void SetDialogs(TDialogs* Replacement);

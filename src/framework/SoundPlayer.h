@@ -1,0 +1,55 @@
+// Sound playback: the program's wave resources, decoded with libsndfile and
+// played on the default audio output.
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+
+#include <memory>
+
+class QAudioSink;
+class QBuffer;
+class QElapsedTimer;
+
+// A decoded sound: interleaved signed 16-bit samples.
+struct TPcm {
+    int Channels = 0;
+    int SampleRate = 0;
+    QByteArray Samples;
+
+    qint64 Frames() const { return Channels ? Samples.size() / (2 * Channels) : 0; }
+    qint64 DurationMs() const { return SampleRate ? Frames() * 1000 / SampleRate : 0; }
+};
+
+// Decodes a sound file held in memory (any format libsndfile reads).
+// Returns an empty TPcm (no channels) when the bytes are not a sound.
+TPcm DecodeSound(const QByteArray& File);
+
+enum class TPlayback { Async, Wait };
+
+class TSoundPlayer {
+public:
+    virtual ~TSoundPlayer() = default;
+    // Plays the resource ":/<Name>". Async replaces a sound still playing and
+    // returns at once; Wait returns when the sound has ended. A sound that is
+    // missing or cannot be played is skipped without a word.
+    virtual void Play(const QString& Name, TPlayback Mode) = 0;
+};
+
+// Plays on the default output device through Qt Multimedia.
+class TQtSoundPlayer : public TSoundPlayer {
+public:
+    TQtSoundPlayer();
+    ~TQtSoundPlayer() override;
+    void Play(const QString& Name, TPlayback Mode) override;
+
+private:
+    const TPcm& Decoded(const QString& Name);
+    void Stop();
+    void WaitForEnd(const QElapsedTimer& Clock, qint64 DurationMs);
+
+    QHash<QString, TPcm> Cache;
+    std::unique_ptr<QBuffer> Buffer;
+    std::unique_ptr<QAudioSink> Sink;
+};

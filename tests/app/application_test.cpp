@@ -1,0 +1,136 @@
+// The application object: exceptions stop at the default error handler, the
+// message hook sees and can swallow events, terminate and minimise.
+#include <QWidget>
+
+#include <stdexcept>
+
+#include "AppTestSupport.h"
+
+namespace {
+
+// Throws from its event handler for every user event.
+class TThrowingObject : public QObject {
+public:
+    bool event(QEvent* Event) override
+    {
+        if (Event->type() == QEvent::User) {
+            ++Received;
+            throw std::runtime_error("Cannot open file /no/such/thing.bmp");
+        }
+        return QObject::event(Event);
+    }
+    int Received = 0;
+};
+
+class TCountingObject : public QObject {
+public:
+    bool event(QEvent* Event) override
+    {
+        if (Event->type() == QEvent::User)
+            ++Received;
+        return QObject::event(Event);
+    }
+    int Received = 0;
+};
+
+} // namespace
+
+class TestApplication : public QObject {
+    Q_OBJECT
+private slots:
+    void exceptionFromAHandlerIsShownAndTheProgramGoesOn();
+    void messageHookSeesEveryEventAndCanSwallowIt();
+    void terminateEndsTheLoopWithZero();
+    void terminateBeforeTheLoopStartsStillEndsIt();
+    void minimizeMinimisesEveryVisibleWindow();
+    void fileFiltersBecomeQtFilters();
+};
+
+void TestApplication::exceptionFromAHandlerIsShownAndTheProgramGoesOn()
+{
+    TScriptedDialogs dialogs;
+    TThrowingObject thrower;
+    TCountingObject other;
+    // Sent and posted events both go through notify().
+    QEvent sent(QEvent::User);
+    QCOMPARE(QCoreApplication::sendEvent(&thrower, &sent), false);
+    QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
+    QCoreApplication::postEvent(&other, new QEvent(QEvent::User));
+    QTRY_COMPARE(other.Received, 1);
+    QCOMPARE(thrower.Received, 2);
+    QCOMPARE(dialogs.Errors, QStringList(2, QStringLiteral("Cannot open file /no/such/thing.bmp")));
+}
+
+void TestApplication::messageHookSeesEveryEventAndCanSwallowIt()
+{
+    TApplication* application = TApplication::Instance();
+    QVERIFY(application);
+    TCountingObject target;
+    QList<QEvent::Type> seen;
+    bool swallow = false;
+    application->OnMessage = [&](QObject* Receiver, QEvent* Event, bool& Handled) {
+        if (Receiver == &target)
+            seen << Event->type();
+        Handled = swallow;
+    };
+    QCoreApplication::postEvent(&target, new QEvent(QEvent::User));
+    QTRY_COMPARE(target.Received, 1);
+    swallow = true;
+    QEvent sent(QEvent::User);
+    QCOMPARE(QCoreApplication::sendEvent(&target, &sent), true); // swallowed counts as handled
+    application->OnMessage = nullptr;
+    QCOMPARE(target.Received, 1);
+    QCOMPARE(seen, (QList<QEvent::Type>{QEvent::User, QEvent::User}));
+
+    // A hook that throws is handled like any handler.
+    TScriptedDialogs dialogs;
+    application->OnMessage = [](QObject*, QEvent* Event, bool&) {
+        if (Event->type() == QEvent::User)
+            throw std::runtime_error("hook failed");
+    };
+    QCoreApplication::sendEvent(&target, &sent);
+    application->OnMessage = nullptr;
+    QCOMPARE(dialogs.Errors, QStringList{QStringLiteral("hook failed")});
+}
+
+void TestApplication::terminateEndsTheLoopWithZero()
+{
+    TApplication* application = TApplication::Instance();
+    QCOMPARE(RunUntilExit([] {}, 50), -1); // the fallback works, so the next check can fail
+    QCOMPARE(RunUntilExit([application] { application->Terminate(); }), 0);
+    QVERIFY(application->Terminated());
+}
+
+void TestApplication::terminateBeforeTheLoopStartsStillEndsIt()
+{
+    TApplication::Instance()->Terminate();
+    QTimer giveUp;
+    QObject::connect(&giveUp, &QTimer::timeout, [] { QCoreApplication::exit(-1); });
+    giveUp.start(10000);
+    QCOMPARE(QCoreApplication::exec(), 0);
+}
+
+void TestApplication::minimizeMinimisesEveryVisibleWindow()
+{
+    QWidget first;
+    QWidget second;
+    QWidget hidden;
+    first.show();
+    second.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&second));
+    TApplication::Minimize();
+    QTRY_VERIFY(first.isMinimized());
+    QTRY_VERIFY(second.isMinimized());
+    QVERIFY(!hidden.isVisible());
+}
+
+void TestApplication::fileFiltersBecomeQtFilters()
+{
+    QCOMPARE(QtFileFilter(QStringLiteral("Bitmap Files|*.bmp")),
+             QStringLiteral("Bitmap Files (*.bmp)"));
+    QCOMPARE(QtFileFilter(QStringLiteral("Bitmaps|*.bmp;*.dib|All|*")),
+             QStringLiteral("Bitmaps (*.bmp *.dib);;All (*)"));
+}
+
+TAVRIN_TEST_MAIN(TestApplication)
+#include "application_test.moc"

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# The program as a user meets it, on a real X server (run under xvfb-run):
+# started on a bitmap, it shows the image at the screen's top-left corner and
+# the control panel at its centre; a slider moved from the keyboard re-renders
+# the canvas exactly as the command-line renderer does; closing the control
+# panel ends the program with status 0.
+#   e2e_test.sh TAVRIN TAVRIN-RENDER CLOSE-WINDOW
+set -euo pipefail
+tavrin=$1 render=$2 close_window=$3
+export QT_QPA_PLATFORM=xcb
+work=$(mktemp -d)
+pid=
+cleanup() {
+  [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+# Runs a check up to Tries times, a tenth of a second apart.
+retry() {
+  local tries=$1; shift
+  for _ in $(seq "$tries"); do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+shot() { import -window root "$work/screen.png"; }
+# Pixels of the screen's top-left W x H area that differ from a picture.
+differing() {
+  convert "$work/screen.png" -crop "${2}x${3}+0+0" +repage "$work/corner.png"
+  compare -metric AE "$1" "$work/corner.png" null: 2>&1 || true
+}
+matches() { shot && [ "$(differing "$1" "$width" "$height")" = 0 ]; }
+
+# An odd-sized picture without symmetry, written by another program.
+width=97 height=61
+convert -size ${width}x${height} gradient:'#d02010-#1030e0' \
+  -fill '#f0e040' -draw 'rectangle 6,4 40,20' -fill '#20a050' -draw 'circle 70,40 80,44' \
+  -type TrueColor BMP3:"$work/in.bmp"
+"$render" "$work/in.bmp" "$work/as-loaded.bmp"
+"$render" "$work/in.bmp" "$work/x-slice-30.bmp" --x-slice 30
+[ "$(compare -metric AE "$work/as-loaded.bmp" "$work/x-slice-30.bmp" null: 2>&1 || true)" != 0 ] \
+  || fail "the slider would change nothing"
+
+"$tavrin" "$work/in.bmp" >"$work/tavrin.log" 2>&1 &
+pid=$!
+two_windows() { [ "$(xdotool search --onlyvisible --name '^Tavrin$' 2>/dev/null | wc -l)" -eq 2 ]; }
+retry 200 two_windows || fail "the canvas and the control panel did not both appear"
+
+read -r screen_w screen_h < <(xdotool getdisplaygeometry)
+canvas= panel=
+for window in $(xdotool search --onlyvisible --name '^Tavrin$'); do
+  eval "$(xdotool getwindowgeometry --shell "$window")"
+  if [ "$WIDTH" -eq "$width" ] && [ "$HEIGHT" -eq "$height" ]; then
+    canvas=$window
+    [ "$X" -eq 0 ] && [ "$Y" -eq 0 ] || fail "canvas at $X,$Y instead of 0,0"
+  else
+    panel=$window panel_x=$X panel_y=$Y panel_w=$WIDTH panel_h=$HEIGHT
+  fi
+done
+[ -n "$canvas" ] || fail "no window of the image's size"
+[ -n "$panel" ] || fail "no control panel"
+dx=$(( panel_x + panel_w / 2 - screen_w / 2 )) dy=$(( panel_y + panel_h / 2 - screen_h / 2 ))
+[ "${dx#-}" -le 2 ] && [ "${dy#-}" -le 2 ] || fail "control panel off centre by $dx,$dy"
+
+retry 100 matches "$work/as-loaded.bmp" \
+  || fail "the top-left corner does not show the image ($(differing "$work/as-loaded.bmp" $width $height) pixels differ)"
+# The panel is drawn where it stands: light, unlike the black root window.
+light=$(convert "$work/screen.png" -crop "${panel_w}x${panel_h}+${panel_x}+${panel_y}" \
+  -colorspace Gray -format '%[fx:mean>0.6]' info:)
+[ "$light" = 1 ] || fail "nothing drawn where the control panel stands"
+
+# The first slider, X-Slice, has the keyboard focus; End takes it to 30.
+xdotool windowfocus --sync "$panel"
+xdotool key End
+retry 100 matches "$work/x-slice-30.bmp" \
+  || fail "the canvas does not show X-Slice 30 ($(differing "$work/x-slice-30.bmp" $width $height) pixels differ)"
+
+"$close_window" "$panel"
+exited() { ! kill -0 "$pid" 2>/dev/null; }
+retry 100 exited || fail "the program did not end when its control panel closed"
+status=0
+wait "$pid" || status=$?
+pid=
+[ "$status" -eq 0 ] || fail "exit status $status"
+echo "PASS"
