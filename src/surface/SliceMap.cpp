@@ -93,15 +93,12 @@ SliceGrid MakeSliceGrid(std::int32_t Width, std::int32_t Height, std::int32_t XS
 {
     if (Width <= 0 || Height <= 0)
         return {}; // no pixel to clamp to
-    if (Left > Right)
-        std::swap(Left, Right);
-    if (Top > Bottom)
-        std::swap(Top, Bottom);
+    const TCorners c = OrderAndClamp({Left, Top, Right, Bottom}, Width, Height);
     SliceGrid grid;
-    grid.Left = std::clamp(Left, 0, Width - 1);
-    grid.Right = std::clamp(Right, 0, Width - 1);
-    grid.Top = std::clamp(Top, 0, Height - 1);
-    grid.Bottom = std::clamp(Bottom, 0, Height - 1);
+    grid.Left = c.X1;
+    grid.Top = c.Y1;
+    grid.Right = c.X2;
+    grid.Bottom = c.Y2;
     // Negative counts give sizes of 0 or less, and then no pass runs.
     grid.SliceWidth = (grid.Right + 1) / (XSlices == 0 ? 1 : XSlices);
     grid.SliceHeight = (grid.Bottom + 1) / (YSlices == 0 ? 1 : YSlices);

@@ -2,8 +2,6 @@
 #include "SliceMap.h"
 #include "TWin.h"
 
-#include <algorithm>
-#include <utility>
 
 namespace tavrin {
 
@@ -69,23 +67,11 @@ void SliceReflect(TWin& Surface, std::int32_t XSlices, std::int32_t YSlices, std
                   std::int32_t ReflectY, std::int32_t LockXY, std::int32_t Left, std::int32_t Top,
                   std::int32_t Right, std::int32_t Bottom)
 {
+    const SliceGrid g = MakeSliceGrid(Surface.Width(), Surface.Height(), XSlices, YSlices, Left,
+                                      Top, Right, Bottom);
     if (Surface.Empty())
         return; // no pixel to clamp the corners to
-    const std::int32_t xmax = Surface.Width() - 1;
-    const std::int32_t ymax = Surface.Height() - 1;
-    if (Left > Right)
-        std::swap(Left, Right);
-    if (Top > Bottom)
-        std::swap(Top, Bottom);
-    Left = std::clamp(Left, 0, xmax);
-    Right = std::clamp(Right, 0, xmax);
-    Top = std::clamp(Top, 0, ymax);
-    Bottom = std::clamp(Bottom, 0, ymax);
-    if (XSlices == 0)
-        XSlices = 1;
-    if (YSlices == 0)
-        YSlices = 1;
-    Slicing s{Surface, Left, Top, Right, Bottom, (Right + 1) / XSlices, (Bottom + 1) / YSlices};
+    Slicing s{Surface, g.Left, g.Top, g.Right, g.Bottom, g.SliceWidth, g.SliceHeight};
     if (LockXY == 1) {
         SlicePass(s, false, true);
         SlicePass(s, true, false);

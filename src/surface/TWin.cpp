@@ -1,9 +1,20 @@
 #include "TWin.h"
 
+#include <algorithm>
 #include <new>
 #include <utility>
 
 namespace tavrin {
+
+TCorners OrderAndClamp(TCorners C, std::int32_t Width, std::int32_t Height)
+{
+    if (C.X1 > C.X2)
+        std::swap(C.X1, C.X2);
+    if (C.Y1 > C.Y2)
+        std::swap(C.Y1, C.Y2);
+    return {std::clamp(C.X1, 0, Width - 1), std::clamp(C.Y1, 0, Height - 1),
+            std::clamp(C.X2, 0, Width - 1), std::clamp(C.Y2, 0, Height - 1)};
+}
 
 TWin::TWin(std::int32_t Width, std::int32_t Height)
 {

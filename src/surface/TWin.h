@@ -48,6 +48,18 @@ constexpr std::uint32_t StrideFor(std::int32_t Width)
     return ((24u * static_cast<std::uint32_t>(Width) + 31u) / 32u) * 4u;
 }
 
+// Two opposite corners of a rectangle, both included.
+struct TCorners {
+    std::int32_t X1 = 0;
+    std::int32_t Y1 = 0;
+    std::int32_t X2 = 0;
+    std::int32_t Y2 = 0;
+};
+
+// Puts the corners in order and clamps them into a Width x Height surface of
+// at least one pixel: a rectangle outside shrinks onto the nearest edge.
+TCorners OrderAndClamp(TCorners Corners, std::int32_t Width, std::int32_t Height);
+
 class TWin {
 public:
     // The largest surface the program makes: the rotation's 16.16 arithmetic
