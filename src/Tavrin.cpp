@@ -1,5 +1,6 @@
 // The main block: the application object, the four windows, the message loop.
 #include <QCommandLineParser>
+#include <QIcon>
 
 #include <string_view>
 
@@ -56,6 +57,7 @@ int main(int argc, char** argv)
     }
 
     TApplication Application(argc, argv);
+    TApplication::setWindowIcon(QIcon(QStringLiteral(":/pictures/icon.png")));
     const QString file = FileArgument(Application);
     TQtSoundPlayer Sounds;
     TForm1 Form1(file, Sounds);

@@ -30,6 +30,13 @@ qint64 RoundEven(long double Value)
     return static_cast<qint64>(std::nearbyint(Value));
 }
 
+// Where a straight line runs across an extent: (Extent - PenWidth) div 2,
+// truncated toward zero, so that (0 - 1) div 2 is 0, not -1.
+int Middle(int Extent, int PenWidth)
+{
+    return (Extent - PenWidth) / 2;
+}
+
 QPolygon Triangle(QPoint Tip, QPoint P1, QPoint P2)
 {
     return QPolygon({Tip, P1, P2});
@@ -38,11 +45,11 @@ QPolygon Triangle(QPoint Tip, QPoint P1, QPoint P2)
 std::array<QPolygon, 2> StraightHeads(TLineDirection Direction, int W, int H, int PW, int AF)
 {
     if (Direction == TLine::drLeftRight) {
-        const int y0 = (H - PW) / 2;
+        const int y0 = Middle(H, PW);
         return {Triangle({0, y0}, {AF, y0 - AF}, {AF, y0 + AF}),
                 Triangle({W - 1, y0}, {W - AF - 1, y0 - AF}, {W - AF - 1, y0 + AF})};
     }
-    const int x0 = (W - PW) / 2;
+    const int x0 = Middle(W, PW);
     return {Triangle({x0, 0}, {x0 - AF, AF}, {x0 + AF, AF}),
             Triangle({x0, H - 1}, {x0 - AF, H - AF - 1}, {x0 + AF, H - AF - 1})};
 }
@@ -74,11 +81,11 @@ bool LineEnds(TLineDirection Direction, int W, int H, int PW, QPoint& First, QPo
 {
     switch (Direction) {
     case TLine::drLeftRight:
-        First = {0, (H - PW) / 2};
+        First = {0, Middle(H, PW)};
         Last = {W, First.y()};
         return true;
     case TLine::drUpDown:
-        First = {(W - PW) / 2, 0};
+        First = {Middle(W, PW), 0};
         Last = {First.x(), H};
         return true;
     case TLine::drTopLeftBottomRight:

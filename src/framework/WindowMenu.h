@@ -18,8 +18,6 @@ class QWidget;
 
 using HMENU = QMenu*;
 
-constexpr quint32 WM_SYSCOMMAND = 0x0112;
-
 // Standard commands; the low four bits of a command are not part of it.
 constexpr quint16 SC_SIZE = 0xF000;
 constexpr quint16 SC_MOVE = 0xF010;
@@ -53,13 +51,13 @@ struct MENUITEMINFO {
     QString dwTypeData;
 };
 
-// A system command on its way to a window, as posted by its window menu.
+// A system command (the platform's WM_SYSCOMMAND message) on its way to a
+// window, as posted by its window menu.
 class TSysCommandEvent : public QEvent {
 public:
     explicit TSysCommandEvent(quintptr WParam);
     static QEvent::Type EventType();
 
-    quint32 Message() const { return WM_SYSCOMMAND; }
     quintptr WParam() const { return FWParam; }
 
 private:

@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <limits>
 
 #include "line.h"
 #include "ui_line_form.h"
@@ -137,6 +138,7 @@ private slots:
     void BigHeadsAreClipped();
     void DegenerateControls();
     void UnknownDirectionDrawsNothing();
+    void ExtremeValuesStaySound();
     void EqualWritesRequestNoRepaint();
     void ChangesRequestARepaint();
     void LineWidthAndHeads();
@@ -355,6 +357,44 @@ void TLineTest::UnknownDirectionDrawsNothing()
     TLine Line;
     SetUp(Line, static_cast<TLineDirection>(7), QSize(41, 23), 3, true, true);
     QCOMPARE(Rendered(Line), Blank(QSize(41, 23)));
+}
+
+// Any integer is a valid ArrowFactor or LineWidth: painting must neither
+// overflow nor walk the whole plane.
+void TLineTest::ExtremeValuesStaySound()
+{
+    TLine Line;
+    SetUp(Line, TLine::drLeftRight, QSize(65, 4), std::numeric_limits<int>::max(), true, true);
+    QImage Image = Rendered(Line);
+    // Both heads spread at 45 degrees from their tips over the whole control.
+    QCOMPARE(Image.pixelColor(32, 0), Fill);
+    QCOMPARE(Image.pixelColor(32, 3), Fill);
+    QCOMPARE(Image.pixelColor(63, 0), Pen); // the second head's upper edge
+
+    // Heads turned outward lie outside the control: only the line shows.
+    Line.setArrowFactor(std::numeric_limits<int>::min());
+    QImage LineOnly = Blank(QSize(65, 4));
+    ReferenceLine(LineOnly, {0, 1}, {65, 1}, Pen);
+    QCOMPARE(Rendered(Line), LineOnly);
+
+    // On a 65 x 4 diagonal, by hand: dx and dy are large and negative, so
+    // A, C and D come out negative (0) and B large: each head folds into a
+    // line along its edge column, 0 and 64.
+    Line.setDirection(TLine::drTopLeftBottomRight);
+    QImage Folded = Blank(QSize(65, 4));
+    ReferenceLine(Folded, {0, 0}, {65, 4}, Pen);
+    for (int y = 0; y < 4; ++y) {
+        Folded.setPixelColor(0, y, Pen);
+        Folded.setPixelColor(64, y, Pen);
+    }
+    const QImage Actual = Rendered(Line);
+    QVERIFY2(Actual == Folded, qPrintable(Differences(Actual, Folded)));
+    // Without heads a huge pen puts the line far above the control.
+    Line.setArrow1(false);
+    Line.setArrow2(false);
+    Line.setDirection(TLine::drLeftRight);
+    Line.setLineWidth(std::numeric_limits<int>::max());
+    QCOMPARE(Rendered(Line).pixelColor(32, 3), Background);
 }
 
 void TLineTest::EqualWritesRequestNoRepaint()
