@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -63,7 +64,7 @@ public:
         : Next(Data), End(Data + Size), Base(Data), Length(Size)
     {
     }
-    // Length is the file's size, or UINT64_MAX when it is not known.
+    // Length is the file's size, taken when it was opened.
     TByteSource(std::FILE* File, std::uint64_t Length, const std::string& Name)
         : File(File), Buffer(64 * 1024), Length(Length), Name(Name)
     {
@@ -496,12 +497,20 @@ std::vector<std::uint8_t> EncodeBitmap(const TWin& Surface)
 
 void TWin::LoadFromFile(const std::string& FileName)
 {
-    const std::unique_ptr<std::FILE, TCloseFile> file(std::fopen(FileName.c_str(), "rb"));
+    // Non-blocking, so that a named pipe is refused instead of freezing the caller.
+    const int descriptor = open(FileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat info;
-    if (!file || fstat(fileno(file.get()), &info) != 0 || S_ISDIR(info.st_mode))
+    if (descriptor < 0 || fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+        if (descriptor >= 0)
+            close(descriptor);
         throw SurfaceError("Cannot open file " + FileName);
-    TByteSource in(file.get(), S_ISREG(info.st_mode) ? std::uint64_t(info.st_size) : UINT64_MAX,
-                   FileName);
+    }
+    const std::unique_ptr<std::FILE, TCloseFile> file(fdopen(descriptor, "rb"));
+    if (!file) {
+        close(descriptor);
+        throw SurfaceError("Cannot open file " + FileName);
+    }
+    TByteSource in(file.get(), std::uint64_t(info.st_size), FileName);
     TWin image = Decode(in);
     swap(image);
 }
@@ -514,7 +523,9 @@ void TWin::SaveToFile(const std::string& FileName) const
     const std::string target = SaveTarget(FileName);
     struct stat old;
     const bool exists = stat(target.c_str(), &old) == 0;
-    if (exists && !S_ISREG(old.st_mode))
+    // The rename needs only the folder's permission: a file the user may not
+    // write must not be replaced all the same.
+    if (exists && (!S_ISREG(old.st_mode) || access(target.c_str(), W_OK) != 0))
         throw SurfaceError(cannotCreate);
 
     std::string temporary = FolderOf(target) + ".tavrin-save-XXXXXX";

@@ -37,9 +37,15 @@ TWin::TWin(std::int32_t Width, std::int32_t Height)
     Bits = Memory.empty() ? nullptr : Memory.data();
 }
 
-TWin::TWin(const TWin& Other)
-    : Header(Other.Header), Stride(Other.Stride), Step(Other.Step), Memory(Other.Memory)
+TWin::TWin(const TWin& Other) : Header(Other.Header), Stride(Other.Stride), Step(Other.Step)
 {
+    try {
+        Memory = Other.Memory;
+    } catch (const std::bad_alloc&) {
+        throw SurfaceError("Not enough memory for a copy of an image of " +
+                           std::to_string(Other.Width()) + " x " + std::to_string(Other.Height()) +
+                           " pixels");
+    }
     Bits = Memory.empty() ? nullptr : Memory.data();
 }
 

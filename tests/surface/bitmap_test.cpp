@@ -814,6 +814,9 @@ TEST_F(BitmapFiles, FailedLoadsLeaveTheSurfaceAsItWas)
     const std::string missing = PathOf("missing.bmp");
     EXPECT_EQ(LoadFailureLeavesSurface(missing), "Cannot open file " + missing);
     EXPECT_EQ(LoadFailureLeavesSurface(Folder.string()), "Cannot open file " + Folder.string());
+    // A named pipe would block a plain open until a writer comes.
+    ASSERT_EQ(mkfifo(PathOf("pipe.bmp").c_str(), 0600), 0);
+    EXPECT_EQ(LoadFailureLeavesSurface(PathOf("pipe.bmp")), "Cannot open file " + PathOf("pipe.bmp"));
 
     WriteBytes(PathOf("text.bmp"), {'j', 'u', 's', 't', ' ', 't', 'e', 'x', 't', '\n'});
     EXPECT_EQ(LoadFailureLeavesSurface(PathOf("text.bmp")), NotValid);
@@ -892,6 +895,18 @@ TEST_F(BitmapFiles, SaveReplacesAFileAndKeepsItsPermissions)
     ASSERT_EQ(stat(PathOf("new.bmp").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u); // 0666 less the umask
     EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"mine.bmp", "new.bmp"}));
+}
+
+TEST_F(BitmapFiles, SaveLeavesAFileTheUserMayNotWrite)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root may write any file";
+    WriteBytes(PathOf("locked.bmp"), {'o', 'l', 'd'});
+    ASSERT_EQ(chmod(PathOf("locked.bmp").c_str(), 0444), 0);
+    const TWin surface = test::RandomPicture(3, 2, 6);
+    EXPECT_EQ(ErrorOf([&] { surface.SaveToFile(PathOf("locked.bmp")); }),
+              "Cannot create file " + PathOf("locked.bmp"));
+    EXPECT_EQ(ReadBytes(PathOf("locked.bmp")), (Bytes{'o', 'l', 'd'}));
 }
 
 TEST_F(BitmapFiles, SaveThroughALinkReplacesItsTarget)
