@@ -78,12 +78,6 @@ struct TTrace {
     }
 };
 
-// The whole-pixel part of a 16.16 term: an arithmetic shift of the wrapped value.
-inline std::int32_t Whole(std::uint32_t Fixed)
-{
-    return static_cast<std::int32_t>(Fixed) >> 16;
-}
-
 enum class TCover { Inside, Outside, Mixed, None };
 
 // A tile [X0, X1) x [Y0, Y1) of the destination and how the picture covers

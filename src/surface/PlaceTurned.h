@@ -38,6 +38,13 @@ struct TTurn {
     std::int32_t Cs = 0;
 };
 
+// The whole-pixel part of a 16.16 trace term: an arithmetic shift of the
+// wrapped 32-bit value, which rounds toward minus infinity.
+inline std::int32_t Whole(std::uint32_t Fixed)
+{
+    return static_cast<std::int32_t>(Fixed) >> 16;
+}
+
 // The angle code: Angle x 100 rounded to the nearest integer (ties to even),
 // modulo 36000 with the sign of Angle.
 std::int32_t AngleCode(float Angle);

@@ -261,12 +261,6 @@ TFrame SourceFrame(const TWin& Source, const TArgs& A, float ScaleX, float Scale
             TruncInt(static_cast<long double>(Source.Height()) * ScaleY)};
 }
 
-// 16.16 trace term: arithmetic shift of the wrapped 32-bit value.
-std::int32_t Whole(std::uint32_t Fixed)
-{
-    return static_cast<std::int32_t>(Fixed) >> 16;
-}
-
 // The last traced position with the colour read there and its key decision:
 // a pixel that traces to it again (also the first of the next row, when the
 // scale has changed in between) takes them without reading the source.
