@@ -66,5 +66,12 @@ int main(int argc, char** argv)
     TForm4 Form4(Form1);
     Form1.SetWindows(&Form2, &Form3, &Form4);
     Form1.show();
-    return Application.exec();
+    const int result = Application.exec();
+    // The closing sound's wait runs the event loop: what it delivers still
+    // finds every window there, gone from the screen.
+    Form4.hide();
+    Form3.hide();
+    Form2.hide();
+    Form1.FormDestroy();
+    return result;
 }

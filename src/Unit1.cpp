@@ -15,6 +15,7 @@
 #include <QtMath>
 
 #include <array>
+#include <stdexcept>
 
 #include "SysMenu.h"
 #include "framework/Application.h"
@@ -111,6 +112,8 @@ void TForm1::FormCreate(const QString& CommandLineFile)
 
 void TForm1::FormDestroy()
 {
+    if (!OutputSurface)
+        return; // ran already
     OutputSurface.reset();
     SourceSurface.reset();
     hide(); // the program is gone for the user while the closing sound plays
@@ -126,8 +129,7 @@ void TForm1::FormShow()
     while (!HasImage) {
         const QString chosen = Dialogs().OpenFileName(this, OpenDialog1);
         if (chosen.isEmpty()) {
-            if (TApplication* application = TApplication::Instance())
-                application->Terminate();
+            TerminateApplication();
             return;
         }
         OpenFile(chosen);
@@ -156,6 +158,9 @@ bool TForm1::LoadImage(const QString& Name)
     try {
         tavrin::TWin source;
         source.LoadFromFile(NativeName(Name));
+        // A valid file may hold no pixels; there would be nothing to show.
+        if (source.Width() == 0 || source.Height() == 0)
+            throw std::runtime_error("Bitmap image has no pixels");
         tavrin::TWin output(source);
         SourceSurface->swap(source);
         OutputSurface->swap(output);
@@ -250,8 +255,7 @@ void TForm1::closeEvent(QCloseEvent* Event)
 {
     // Closing the main form ends the program.
     Event->accept();
-    if (TApplication* application = TApplication::Instance())
-        application->Terminate();
+    TerminateApplication();
 }
 
 void TForm1::contextMenuEvent(QContextMenuEvent* Event)
@@ -296,6 +300,13 @@ void TForm1::dropEvent(QDropEvent* Event)
         return;
     Event->acceptProposedAction();
     // Opened after the drop has finished, so that an error box does not hold
-    // up the other program's drag.
-    QMetaObject::invokeMethod(this, [this, name] { OpenFile(name); }, Qt::QueuedConnection);
+    // up the other program's drag; not once the program is closing and the
+    // surfaces are gone.
+    QMetaObject::invokeMethod(
+        this,
+        [this, name] {
+            if (OutputSurface)
+                OpenFile(name);
+        },
+        Qt::QueuedConnection);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QPoint>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -52,6 +53,11 @@ public:
     void NoSounds1Click();
     // Plays sound N (0 to 7) unless the sounds are off; 7 waits for its end.
     void Beeper(unsigned N);
+    // Frees the surfaces, then plays the closing sound to its end. Runs
+    // once: at the latest when the window is destroyed, or earlier, while
+    // the other windows are still there for the events that the closing
+    // sound's wait delivers.
+    void FormDestroy();
 
     QMenu* PopupMenu1;
     TMenuItem* Help1;
@@ -77,7 +83,6 @@ protected:
 
 private:
     void FormCreate(const QString& CommandLineFile);
-    void FormDestroy();
     void FormPaint(QPainter& Canvas);
     void CreatePopupMenu();
     bool LoadImage(const QString& Name);
@@ -89,9 +94,9 @@ private:
     bool HasImage = false;
     std::unique_ptr<tavrin::TWin> SourceSurface;
     std::unique_ptr<tavrin::TWin> OutputSurface;
-    QWidget* AboutWindow = nullptr;
-    QWidget* HelpWindow = nullptr;
-    QWidget* ControlPanel = nullptr;
+    QPointer<QWidget> AboutWindow;
+    QPointer<QWidget> HelpWindow;
+    QPointer<QWidget> ControlPanel;
     // Where the mouse holds the window while it is moved by hand.
     std::optional<QPoint> DragOffset;
 };

@@ -29,10 +29,7 @@ void TForm2::OKButton1Click()
 
 void TForm2::Button1Click()
 {
-    if (TApplication* Application = TApplication::Instance())
-        Application->Terminate();
-    else
-        QCoreApplication::exit(0);
+    TerminateApplication();
 }
 
 // The window's own paint comes when it is shown; a Qt window also repaints

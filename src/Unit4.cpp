@@ -111,8 +111,7 @@ void TForm4::MakeNoise1Click()
 
 void TForm4::Exit1Click()
 {
-    if (TApplication* application = TApplication::Instance())
-        application->Terminate();
+    TerminateApplication();
 }
 
 void TForm4::Help1Click()
@@ -128,13 +127,12 @@ void TForm4::About1Click()
 void TForm4::Min1Click()
 {
     Canvas.Beeper(5);
-    TApplication::Minimize();
+    TApplication::Minimize(&Canvas);
 }
 
 void TForm4::FormClose()
 {
-    if (TApplication* application = TApplication::Instance())
-        application->Terminate();
+    TerminateApplication();
 }
 
 void TForm4::showEvent(QShowEvent* Event)

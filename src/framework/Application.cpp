@@ -1,12 +1,46 @@
 #include "Application.h"
 
 #include <QFont>
+#include <QList>
 #include <QMetaObject>
+#include <QPointer>
 #include <QWidget>
 
 #include <stdexcept>
+#include <utility>
 
 #include "Dialogs.h"
+
+namespace {
+
+// Shows the windows that Minimize hid once their main form is restored.
+class TRestoreWindows : public QObject {
+public:
+    TRestoreWindows(QWidget* MainForm, QList<QPointer<QWidget>> Hidden)
+        : QObject(MainForm), Hidden(std::move(Hidden))
+    {
+        MainForm->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* Watched, QEvent* Event) override
+    {
+        if (Event->type() == QEvent::WindowStateChange &&
+            !static_cast<QWidget*>(Watched)->isMinimized()) {
+            Watched->removeEventFilter(this);
+            for (const QPointer<QWidget>& Window : std::as_const(Hidden))
+                if (Window)
+                    Window->show();
+            deleteLater();
+        }
+        return false;
+    }
+
+private:
+    QList<QPointer<QWidget>> Hidden;
+};
+
+} // namespace
 
 TApplication::TApplication(int& Argc, char** Argv) : QApplication(Argc, Argv)
 {
@@ -31,11 +65,22 @@ void TApplication::Terminate()
     QMetaObject::invokeMethod(this, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
 
-void TApplication::Minimize()
+void TApplication::Minimize(QWidget* MainForm)
 {
+    QList<QPointer<QWidget>> hidden;
     for (QWidget* window : QApplication::topLevelWidgets())
-        if (window->isVisible())
-            window->showMinimized();
+        if (window != MainForm && window->isVisible()) {
+            window->hide();
+            hidden << window;
+        }
+    new TRestoreWindows(MainForm, hidden);
+    MainForm->showMinimized();
+}
+
+void TerminateApplication()
+{
+    if (TApplication* application = TApplication::Instance())
+        application->Terminate();
 }
 
 void TApplication::HandleException(const std::exception& Error)

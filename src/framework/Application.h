@@ -30,8 +30,11 @@ public:
     void Terminate();
     bool Terminated() const { return IsTerminated; }
 
-    // Minimises every visible top-level window of the program.
-    static void Minimize();
+    // Minimises the program as a whole: MainForm goes to the taskbar and
+    // every other visible window is hidden, as a tool window has no taskbar
+    // entry to come back from. They are shown again when MainForm leaves
+    // the minimised state.
+    static void Minimize(QWidget* MainForm);
 
     // The default error handler: shows the exception's message in a message
     // box (through the dialog seam) and lets the program go on.
@@ -42,3 +45,6 @@ public:
 private:
     bool IsTerminated = false;
 };
+
+// Terminates the running application object, if there is one.
+void TerminateApplication();

@@ -47,9 +47,7 @@ TMenuItem::~TMenuItem()
 void TMenuItem::setDefault(bool Value)
 {
     FDefault = Value;
-    QFont Bold = font();
-    Bold.setBold(Value);
-    setFont(Bold);
+    ShowAsDefault(this, Value);
 }
 
 TMenuItem* AddMenuItem(QMenu* Menu, const QString& Caption)
@@ -57,4 +55,11 @@ TMenuItem* AddMenuItem(QMenu* Menu, const QString& Caption)
     auto* Item = new TMenuItem(Caption, Menu);
     Menu->addAction(Item);
     return Item;
+}
+
+void ShowAsDefault(QAction* Action, bool Default)
+{
+    QFont Font = Action->font();
+    Font.setBold(Default);
+    Action->setFont(Font);
 }

@@ -42,3 +42,6 @@ private:
 
 // Appends a new item with the given caption to Menu, which owns it.
 TMenuItem* AddMenuItem(QMenu* Menu, const QString& Caption);
+
+// Shows Action in bold when it is its menu's default item, plain otherwise.
+void ShowAsDefault(QAction* Action, bool Default);

@@ -98,6 +98,22 @@ TPcm DecodeSound(const QByteArray& File)
     return pcm;
 }
 
+void WaitForSoundEnd(qint64 DurationMs, const std::function<bool()>& Drained,
+                     const std::function<qint64()>& ElapsedMs)
+{
+    // Handing the last sample to the device is not the end of the sound: wait
+    // for its length as well, and never longer than the margin allows.
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        const qint64 elapsed = ElapsedMs();
+        if ((Drained() && elapsed >= DurationMs + WaitTailMs) || elapsed >= DurationMs + WaitMarginMs)
+            loop.quit();
+    });
+    poll.start(10);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
 TQtSoundPlayer::TQtSoundPlayer() = default;
 
 TQtSoundPlayer::~TQtSoundPlayer()
@@ -147,21 +163,7 @@ void TQtSoundPlayer::Play(const QString& Name, TPlayback Mode)
     clock.start();
     Sink->start(Buffer.get());
     if (Mode == TPlayback::Wait)
-        WaitForEnd(clock, pcm.DurationMs());
-}
-
-void TQtSoundPlayer::WaitForEnd(const QElapsedTimer& Clock, qint64 DurationMs)
-{
-    // Handing the last sample to the device is not the end of the sound: wait
-    // for its length as well, and never longer than the margin allows.
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        const bool drained = Sink->state() != QAudio::ActiveState;
-        const qint64 elapsed = Clock.elapsed();
-        if ((drained && elapsed >= DurationMs + WaitTailMs) || elapsed >= DurationMs + WaitMarginMs)
-            loop.quit();
-    });
-    poll.start(10);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+        WaitForSoundEnd(
+            pcm.DurationMs(), [this] { return !Sink || Sink->state() != QAudio::ActiveState; },
+            [&clock] { return clock.elapsed(); });
 }

@@ -6,11 +6,11 @@
 #include <QHash>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class QAudioSink;
 class QBuffer;
-class QElapsedTimer;
 
 // A decoded sound: interleaved signed 16-bit samples.
 struct TPcm {
@@ -25,6 +25,13 @@ struct TPcm {
 // Decodes a sound file held in memory (any format libsndfile reads).
 // Returns an empty TPcm (no channels) when the bytes are not a sound.
 TPcm DecodeSound(const QByteArray& File);
+
+// Holds the caller, running the event loop, until a sound of DurationMs has
+// ended: until the device has played every sample (Drained) and the sound's
+// length has passed on ElapsedMs, and at most a margin past its length when
+// the device never gets there.
+void WaitForSoundEnd(qint64 DurationMs, const std::function<bool()>& Drained,
+                     const std::function<qint64()>& ElapsedMs);
 
 enum class TPlayback { Async, Wait };
 
@@ -47,7 +54,6 @@ public:
 private:
     const TPcm& Decoded(const QString& Name);
     void Stop();
-    void WaitForEnd(const QElapsedTimer& Clock, qint64 DurationMs);
 
     QHash<QString, TPcm> Cache;
     std::unique_ptr<QBuffer> Buffer;

@@ -8,6 +8,8 @@
 #include <QWidget>
 #include <QWindow>
 
+#include "Menus.h"
+
 namespace {
 
 // Major version 10: the current insert call.
@@ -52,11 +54,7 @@ QAction* MakeAction(HMENU Menu, const TEntry& Entry)
         if (Entry.Radio) // an exclusive group is what draws the round mark
             (new QActionGroup(Action))->addAction(Action);
     }
-    if (Entry.Default) {
-        QFont Bold = Action->font();
-        Bold.setBold(true);
-        Action->setFont(Bold);
-    }
+    ShowAsDefault(Action, Entry.Default);
     if (Entry.SubMenu) {
         Action->setMenu(Entry.SubMenu);
         return Action;
@@ -132,10 +130,14 @@ private:
     void UpdateStates()
     {
         const bool Normal = !FWindow->isMaximized() && !FWindow->isMinimized();
+        // A window without a maximise button, or of a fixed size, is not
+        // meant to change its size at all.
+        const bool Sizeable = (FWindow->windowFlags() & Qt::WindowMaximizeButtonHint) &&
+                              FWindow->minimumSize() != FWindow->maximumSize();
         SetEnabled(SC_RESTORE, !Normal);
         SetEnabled(SC_MOVE, !FWindow->isMaximized());
-        SetEnabled(SC_SIZE, !FWindow->isMaximized());
-        SetEnabled(SC_MAXIMIZE, !FWindow->isMaximized());
+        SetEnabled(SC_SIZE, Sizeable && !FWindow->isMaximized());
+        SetEnabled(SC_MAXIMIZE, Sizeable && !FWindow->isMaximized());
     }
 
     void SetEnabled(quint16 Command, bool Enabled)

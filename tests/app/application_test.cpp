@@ -2,6 +2,7 @@
 // message hook sees and can swallow events, terminate and minimise.
 #include <QWidget>
 
+#include <memory>
 #include <stdexcept>
 
 #include "AppTestSupport.h"
@@ -42,7 +43,7 @@ private slots:
     void messageHookSeesEveryEventAndCanSwallowIt();
     void terminateEndsTheLoopWithZero();
     void terminateBeforeTheLoopStartsStillEndsIt();
-    void minimizeMinimisesEveryVisibleWindow();
+    void minimizeHidesTheOthersUntilTheMainFormIsBack();
     void fileFiltersBecomeQtFilters();
 };
 
@@ -110,18 +111,34 @@ void TestApplication::terminateBeforeTheLoopStartsStillEndsIt()
     QCOMPARE(QCoreApplication::exec(), 0);
 }
 
-void TestApplication::minimizeMinimisesEveryVisibleWindow()
+void TestApplication::minimizeHidesTheOthersUntilTheMainFormIsBack()
 {
-    QWidget first;
-    QWidget second;
+    QWidget main;
+    QWidget tool(nullptr, Qt::Tool);
     QWidget hidden;
-    first.show();
-    second.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&second));
-    TApplication::Minimize();
-    QTRY_VERIFY(first.isMinimized());
-    QTRY_VERIFY(second.isMinimized());
+    auto closed = std::make_unique<QWidget>();
+    main.show();
+    tool.show();
+    closed->show();
+    QVERIFY(QTest::qWaitForWindowExposed(&tool));
+    TApplication::Minimize(&main);
+    QTRY_VERIFY(main.isMinimized());
+    QVERIFY(!tool.isVisible());
+    QVERIFY(!closed->isVisible());
+    closed.reset(); // a window gone meanwhile is not missed
+    QTest::qWait(0);
+    QVERIFY(!tool.isVisible()); // nothing comes back before the main form does
+
+    main.showNormal();
+    QTRY_VERIFY(tool.isVisible());
+    QVERIFY(!tool.isMinimized());
     QVERIFY(!hidden.isVisible());
+    // Only once: hiding a window later stays its own business.
+    tool.hide();
+    main.showMinimized();
+    main.showNormal();
+    QTest::qWait(0);
+    QVERIFY(!tool.isVisible());
 }
 
 void TestApplication::fileFiltersBecomeQtFilters()

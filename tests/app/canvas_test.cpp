@@ -5,11 +5,13 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QUrl>
+#include <QtEndian>
 #include <QtMath>
 
 #include "AppTestSupport.h"
 #include "Unit1.h"
 #include "framework/Menus.h"
+#include "framework/WindowMenu.h"
 
 namespace {
 
@@ -58,6 +60,57 @@ void SendMouse(QWidget& Window, QEvent::Type Type, QPoint Global, Qt::MouseButto
     QMouseEvent event(Type, QPointF(Window.mapFromGlobal(Global)), QPointF(Global), Button,
                       Buttons, Qt::NoModifier);
     QApplication::sendEvent(&Window, &event);
+}
+
+// Drags Name onto the window and drops it there; true when the drop is taken.
+bool DropFile(QWidget& Window, const QString& Name)
+{
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(Name)});
+    QDragEnterEvent enter(QPoint(2, 2), Qt::CopyAction, &data, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(&Window, &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDropEvent drop(QPointF(2, 2), Qt::CopyAction, &data, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(&Window, &drop);
+    return drop.isAccepted();
+}
+
+// A well-formed 24-bit bitmap file of Width x Height with no pixel data, as
+// an image with a side of 0 has none.
+QByteArray EmptyBitmap(qint32 Width, qint32 Height)
+{
+    QByteArray file(54, '\0');
+    const auto put32 = [&](int At, qint32 Value) { qToLittleEndian(Value, file.data() + At); };
+    file[0] = 'B';
+    file[1] = 'M';
+    put32(2, 54);  // file size
+    put32(10, 54); // pixel data offset
+    put32(14, 40); // information header size
+    put32(18, Width);
+    put32(22, Height);
+    file[26] = 1;  // planes
+    file[28] = 24; // bits per pixel
+    return file;
+}
+
+void WriteFile(const QString& Name, const QByteArray& Content)
+{
+    QFile file(Name);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(Content), Content.size());
+}
+
+// Whether the window menu's standard entry for Command can be chosen, as
+// the menu shows it.
+bool Offers(QWidget& Window, quint16 Command)
+{
+    QMenu* menu = GetSystemMenu(&Window, false);
+    emit menu->aboutToShow();
+    for (QAction* entry : menu->actions())
+        if (!entry->isSeparator() && entry->data().toUInt() == Command)
+            return entry->isEnabled();
+    return false;
 }
 
 } // namespace
@@ -143,6 +196,12 @@ void TestCanvas::createdAsDesigned()
     QCOMPARE(form.SaveDialog1.Filter, QStringLiteral("Bitmap Files|*.bmp"));
     QCOMPARE(form.SaveDialog1.DefaultExt, QStringLiteral("bmp"));
     QVERIFY(Dialogs->Asked.empty()); // nothing happens before the window is shown
+    // Without a maximise button it is not to change size: its window menu
+    // offers neither size nor maximise, but still moves and minimises it.
+    QVERIFY(!Offers(form, SC_SIZE));
+    QVERIFY(!Offers(form, SC_MAXIMIZE));
+    QVERIFY(Offers(form, SC_MOVE));
+    QVERIFY(Offers(form, SC_MINIMIZE));
 }
 
 void TestCanvas::popupMenuHasTheSixItems()
@@ -214,19 +273,19 @@ void TestCanvas::badFileAtStartAsksAgain()
 {
     const QString missing = Dir->filePath(QStringLiteral("missing.bmp"));
     const QString text = Dir->filePath(QStringLiteral("notes.bmp"));
-    QFile file(text);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("These are notes, not a picture.\n");
-    file.close();
+    WriteFile(text, "These are notes, not a picture.\n");
+    const QString empty = Dir->filePath(QStringLiteral("empty.bmp"));
+    WriteFile(empty, EmptyBitmap(0, 5));
 
-    Dialogs->OpenAnswers << text << FileA;
+    Dialogs->OpenAnswers << text << empty << FileA;
     TForm1 form(missing, Player);
     form.SetWindows(nullptr, nullptr, &Panel);
     form.show();
     QTRY_VERIFY(Panel.isVisible());
     QCOMPARE(Dialogs->Errors, (QStringList{"Cannot open file " + missing,
-                                           QStringLiteral("Bitmap image is not valid")}));
-    QCOMPARE(Dialogs->Asked.size(), std::size_t(2));
+                                           QStringLiteral("Bitmap image is not valid"),
+                                           QStringLiteral("Bitmap image has no pixels")}));
+    QCOMPARE(Dialogs->Asked.size(), std::size_t(3));
     QCOMPARE(form.CurrentFile(), FileA);
     QVERIFY(HoldsFixture(form.Output(), AWidth, AHeight, ASeed));
 }
@@ -259,6 +318,8 @@ void TestCanvas::failedLoadKeepsTheImage_data()
     planes += QByteArray::fromHex("28000000" "05000000" "03000000" "0200" "1800");
     planes += QByteArray(24, '\0') + QByteArray(48, '\x40');
     QTest::newRow("planes") << planes << "Bitmap image is not valid";
+    QTest::newRow("no columns") << EmptyBitmap(0, 7) << "Bitmap image has no pixels";
+    QTest::newRow("no rows") << EmptyBitmap(6, 0) << "Bitmap image has no pixels";
 }
 
 void TestCanvas::failedLoadKeepsTheImage()
@@ -266,11 +327,8 @@ void TestCanvas::failedLoadKeepsTheImage()
     QFETCH(QByteArray, content);
     QFETCH(QString, message);
     const QString bad = Dir->filePath(QStringLiteral("bad.bmp"));
-    if (!content.isEmpty()) {
-        QFile file(bad);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(content);
-    }
+    if (!content.isEmpty())
+        WriteFile(bad, content);
     auto form = StartedOnA();
     QVERIFY(form);
     form->move(25, 35);
@@ -313,20 +371,9 @@ void TestCanvas::droppedBitmapOpens()
 {
     auto form = StartedOnA();
     QVERIFY(form);
-    const auto drag = [&](const QString& Name) {
-        QMimeData data;
-        data.setUrls({QUrl::fromLocalFile(Name)});
-        QDragEnterEvent enter(QPoint(2, 2), Qt::CopyAction, &data, Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(form.get(), &enter);
-        if (!enter.isAccepted())
-            return false;
-        QDropEvent drop(QPointF(2, 2), Qt::CopyAction, &data, Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(form.get(), &drop);
-        return drop.isAccepted();
-    };
     const QString notes = Dir->filePath(QStringLiteral("notes.txt"));
-    QVERIFY(!drag(notes));
-    QVERIFY(drag(FileB));
+    QVERIFY(!DropFile(*form, notes));
+    QVERIFY(DropFile(*form, FileB));
     QTRY_COMPARE(form->CurrentFile(), FileB);
     QVERIFY(HoldsFixture(form->Output(), BWidth, BHeight, BSeed));
 }
@@ -384,6 +431,21 @@ void TestCanvas::closingSoundWaitsUnlessSilent()
         form.BeSilent1Click();
     }
     QVERIFY(Player.Names.isEmpty());
+
+    // Run early, as the program runs it while its other windows are still
+    // there, the closing step runs once, and a drop still queued finds
+    // nothing to load into.
+    {
+        auto form = StartedOnA();
+        QVERIFY(form);
+        QVERIFY(DropFile(*form, FileB));
+        form->FormDestroy();
+        QCOMPARE(Player.Names, QStringList{QStringLiteral("RAIR")});
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(form->CurrentFile(), FileA);
+        QVERIFY(Dialogs->Errors.isEmpty());
+    }
+    QCOMPARE(Player.Names, QStringList{QStringLiteral("RAIR")});
 }
 
 void TestCanvas::draggingMovesTheWindow()

@@ -206,6 +206,10 @@ void TestPanel::laidOutAsDesigned()
         });
         QVERIFY2(label != labels.end(), row.Caption);
         QCOMPARE((*label)->pos(), row.Label);
+        // Each caption fits its box, and no box takes clicks from a slider.
+        QVERIFY2((*label)->sizeHint().width() <= (*label)->width(), row.Caption);
+        for (QScrollBar* other : panel.ScrollBars())
+            QVERIFY2(!(*label)->geometry().intersects(other->geometry()), row.Caption);
     }
     QCOMPARE(Part<QPushButton>(panel, "Button1")->text(), QStringLiteral("Reset"));
     QCOMPARE(Part<QPushButton>(panel, "Button1")->geometry(), QRect(24, 156, 137, 25));
@@ -497,10 +501,20 @@ void TestPanel::soundAndWindowCommands()
 
 void TestPanel::minMinimisesEverything()
 {
+    // The panel, a tool window, has no taskbar entry of its own: it leaves
+    // with the canvas and comes back when the canvas is restored.
+    Program->Help.show();
     Part<QAction>(Program->Panel, "Min1")->trigger();
     QCOMPARE(Player.Names, QStringList{QStringLiteral("REXIT")});
     QTRY_VERIFY(Program->Canvas.isMinimized());
-    QTRY_VERIFY(Program->Panel.isMinimized());
+    QVERIFY(!Program->Panel.isVisible());
+    QVERIFY(!Program->Help.isVisible());
+    QVERIFY(!Program->About.isVisible());
+    Program->Canvas.setWindowState(Qt::WindowNoState);
+    QTRY_VERIFY(Program->Panel.isVisible());
+    QVERIFY(Program->Help.isVisible());
+    QVERIFY(!Program->About.isVisible());
+    QVERIFY(!Program->Canvas.isMinimized());
 }
 
 void TestPanel::exitAndCloseEndTheProgram()

@@ -27,6 +27,16 @@ QStringList Captions(const QMenu* Menu)
     return Texts;
 }
 
+// The window menu's entry for a standard command.
+QAction* FindEntry(const QMenu* Menu, quint16 Command)
+{
+    for (QAction* Action : Menu->actions())
+        if (!Action->isSeparator() && Action->data().toUInt() == Command)
+            return Action;
+    qFatal("The window menu has no entry %x", Command);
+    return nullptr;
+}
+
 // A form with the canvas window's popup: Help, About, -, Be Silent, Make Noise, -.
 struct TForm {
     TForm()
@@ -82,18 +92,16 @@ private slots:
 
 void TSysMenuTest::IdentifiersComeFromAPool()
 {
-    // Nothing else holds an identifier yet: the pool starts at 0.
-    auto A = std::make_unique<TMenuItem>("A");
-    auto B = std::make_unique<TMenuItem>("B");
-    auto C = std::make_unique<TMenuItem>("C");
-    QCOMPARE(A->Command(), quint16(0));
-    QCOMPARE(B->Command(), quint16(1));
-    QCOMPARE(C->Command(), quint16(2));
-    B.reset();
-    TMenuItem D("D");
-    QCOMPARE(D.Command(), quint16(1)); // the lowest free number again
-    TMenuItem E("E");
-    QCOMPARE(E.Command(), quint16(3));
+    // Other items may hold numbers already; all below a fresh item's are taken.
+    auto Low = std::make_unique<TMenuItem>("A");
+    TMenuItem High("B");
+    QVERIFY(Low->Command() < High.Command());
+    const quint16 Freed = Low->Command();
+    Low.reset();
+    TMenuItem Again("C");
+    QCOMPARE(Again.Command(), Freed); // the lowest free number again
+    TMenuItem Next("D");
+    QVERIFY(Next.Command() > High.Command());
     QVERIFY(TMenuItem("-").isSeparator());
 }
 
@@ -356,6 +364,8 @@ void TSysMenuTest::OpensWithAltSpaceAndShiftRightClick()
 
     QTest::keyClick(&Form.Window, Qt::Key_Space, Qt::AltModifier);
     QTRY_VERIFY(Menu->isVisible());
+    QVERIFY(FindEntry(Menu, SC_SIZE)->isEnabled());
+    QVERIFY(FindEntry(Menu, SC_MAXIMIZE)->isEnabled());
     Menu->hide();
     QTRY_VERIFY(!Menu->isVisible());
 
@@ -365,8 +375,13 @@ void TSysMenuTest::OpensWithAltSpaceAndShiftRightClick()
     QCoreApplication::sendEvent(&Form.Window, &Plain);
     QVERIFY(!Menu->isVisible());
     QContextMenuEvent Shifted(QContextMenuEvent::Mouse, At, Form.Window.mapToGlobal(At), Qt::ShiftModifier);
+    // A window of a fixed size is offered neither size nor maximise.
+    Form.Window.setFixedSize(Form.Window.size());
     QCoreApplication::sendEvent(&Form.Window, &Shifted);
     QTRY_VERIFY(Menu->isVisible());
+    QVERIFY(!FindEntry(Menu, SC_SIZE)->isEnabled());
+    QVERIFY(!FindEntry(Menu, SC_MAXIMIZE)->isEnabled());
+    QVERIFY(FindEntry(Menu, SC_MOVE)->isEnabled());
     Menu->hide();
 }
 
