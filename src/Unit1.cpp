@@ -159,7 +159,7 @@ bool TForm1::LoadImage(const QString& Name)
         tavrin::TWin source;
         source.LoadFromFile(NativeName(Name));
         // A valid file may hold no pixels; there would be nothing to show.
-        if (source.Width() == 0 || source.Height() == 0)
+        if (source.Empty())
             throw std::runtime_error("Bitmap image has no pixels");
         tavrin::TWin output(source);
         SourceSurface->swap(source);
