@@ -7,7 +7,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libsndfile1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth x11-utils imagemagick xdotool libx11-dev
+  xvfb xauth imagemagick xdotool libx11-dev
   clang libclang-rt-14-dev
   sox libsox-fmt-base
   fonts-liberation
