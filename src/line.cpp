@@ -187,19 +187,20 @@ void TLine::setLineWidth(int Value)
 
 void TLine::setArrow1(bool Value)
 {
-    if (Value == FArrow1)
-        return;
-    FArrow1 = Value;
-    if (Value)
-        setLineWidth(1);
-    RequestRepaint();
+    SetArrow(FArrow1, Value);
 }
 
 void TLine::setArrow2(bool Value)
 {
-    if (Value == FArrow2)
+    SetArrow(FArrow2, Value);
+}
+
+// A head needs the thin pen, so turning one on narrows the line.
+void TLine::SetArrow(bool& Arrow, bool Value)
+{
+    if (Value == Arrow)
         return;
-    FArrow2 = Value;
+    Arrow = Value;
     if (Value)
         setLineWidth(1);
     RequestRepaint();

@@ -57,6 +57,7 @@ protected:
     virtual void RequestRepaint();
 
 private:
+    void SetArrow(bool& Arrow, bool Value);
     TLineDirection FDirection = drLeftRight;
     bool FArrow1 = false;
     bool FArrow2 = false;
