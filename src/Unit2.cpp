@@ -12,6 +12,9 @@ TForm2::TForm2(QWidget* Parent)
     : QDialog(Parent, Qt::Tool | Qt::WindowStaysOnTopHint), ui(std::make_unique<Ui::TForm2>())
 {
     ui->setupUi(this);
+    // A tool window of fixed size, like the control panel: the form has no
+    // layout that could fill a larger window.
+    setFixedSize(size());
     ui->StaticText2->setText(QStringLiteral("Version " TAVRIN_VERSION));
     if (const QScreen* Screen = QGuiApplication::primaryScreen())
         move(Screen->geometry().center() - rect().center());

@@ -202,6 +202,11 @@ void THelpAboutTest::AboutLayout()
     TForm2 About;
     QCOMPARE(About.windowTitle(), QString("About Quorlix"));
     QCOMPARE(About.size(), QSize(474, 447));
+    // Fixed in size: a larger window would show empty area past the controls.
+    QCOMPARE(About.minimumSize(), QSize(474, 447));
+    QCOMPARE(About.maximumSize(), QSize(474, 447));
+    About.resize(600, 520);
+    QCOMPARE(About.size(), QSize(474, 447));
     QVERIFY(About.windowFlags() & Qt::WindowStaysOnTopHint);
     QCOMPARE(About.windowFlags() & Qt::WindowType_Mask, Qt::Tool);
     QCOMPARE(Child<QLabel>(About, "Image1")->geometry(), QRect(-4, 0, 481, 133));

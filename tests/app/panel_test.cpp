@@ -8,6 +8,7 @@
 #include <QScrollBar>
 
 #include "AppTestSupport.h"
+#include "ProgramFixture.h"
 #include "Render.h"
 #include "Unit1.h"
 #include "Unit4.h"
@@ -18,26 +19,6 @@ using tavrin::SliderPositions;
 namespace {
 
 constexpr int Width = 31, Height = 23, Seed = 3;
-
-// The canvas, the control panel and stand-ins for About and Help, wired as
-// the program wires them.
-struct TProgram {
-    TProgram(const QString& File, TSoundPlayer& Player) : Canvas(File, Player), Panel(Canvas)
-    {
-        Canvas.SetWindows(&About, &Help, &Panel);
-    }
-    bool Start()
-    {
-        Canvas.show();
-        return QTest::qWaitFor([&] { return Panel.isVisible(); });
-    }
-    QScrollBar* Bar(Slider S) { return Panel.ScrollBars()[std::size_t(S)]; }
-
-    TForm1 Canvas;
-    TForm4 Panel;
-    QWidget About;
-    QWidget Help;
-};
 
 // True when the window shows Surface pixel for pixel at its top-left.
 bool Shows(QWidget& Canvas, const tavrin::TWin& Surface)
@@ -73,17 +54,6 @@ private:
     std::uint8_t Mark;
 };
 
-class TPaintCounter : public QObject {
-public:
-    bool eventFilter(QObject*, QEvent* Event) override
-    {
-        if (Event->type() == QEvent::Paint)
-            ++Count;
-        return false;
-    }
-    int Count = 0;
-};
-
 // Settings that differ from the start state in every slider.
 SliderPositions Settings()
 {
@@ -96,15 +66,6 @@ void SetAll(TProgram& Program, const SliderPositions& Positions)
 {
     for (int i = 0; i < tavrin::SliderCount; ++i)
         Program.Panel.ScrollBars()[i]->setValue(Positions.Value[i]);
-}
-
-// A control or command of the panel, by its name in the form.
-template <typename T> T* Part(TForm4& Panel, const char* Name)
-{
-    T* part = Panel.findChild<T*>(QString::fromLatin1(Name));
-    if (!part)
-        qFatal("The control panel has no %s", Name);
-    return part;
 }
 
 QStringList Captions(const QList<QAction*>& Actions)

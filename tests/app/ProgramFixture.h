@@ -1,0 +1,53 @@
+// The four windows wired as the main block wires them, for the tests that
+// drive the program as a whole.
+#pragma once
+
+#include <QEvent>
+#include <QScrollBar>
+#include <QTest>
+
+#include "Render.h"
+#include "Unit1.h"
+#include "Unit2.h"
+#include "Unit3.h"
+#include "Unit4.h"
+
+struct TProgram {
+    TProgram(const QString& File, TSoundPlayer& Player) : Canvas(File, Player), Panel(Canvas)
+    {
+        Canvas.SetWindows(&About, &Help, &Panel);
+    }
+    // Shows the canvas, which opens the file and shows the panel.
+    bool Start()
+    {
+        Canvas.show();
+        return QTest::qWaitFor([&] { return Panel.isVisible(); });
+    }
+    QScrollBar* Bar(tavrin::Slider S) { return Panel.ScrollBars()[std::size_t(S)]; }
+
+    TForm1 Canvas;
+    TForm4 Panel;
+    TForm2 About;
+    TForm3 Help;
+};
+
+// A control or command of a window, by its name in the form.
+template <typename T> T* Part(QWidget& Window, const char* Name)
+{
+    T* part = Window.findChild<T*>(QString::fromLatin1(Name));
+    if (!part)
+        qFatal("%s has no %s", qPrintable(Window.objectName()), Name);
+    return part;
+}
+
+// Counts the paints of the widget it watches: the canvas paints once per render.
+class TPaintCounter : public QObject {
+public:
+    bool eventFilter(QObject*, QEvent* Event) override
+    {
+        if (Event->type() == QEvent::Paint)
+            ++Count;
+        return false;
+    }
+    int Count = 0;
+};

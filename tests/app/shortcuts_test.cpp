@@ -1,0 +1,111 @@
+// The program's shortcuts act the same whichever of its windows is active:
+// the canvas, the control panel, Help or About.
+#include <QFile>
+#include <QMenuBar>
+#include <QAction>
+
+#include "AppTestSupport.h"
+#include "ProgramFixture.h"
+
+using tavrin::Slider;
+
+namespace {
+
+// Makes Window the active one, as a click on it would.
+bool Activate(QWidget& Window)
+{
+    Window.show();
+    Window.raise();
+    Window.activateWindow();
+    return QTest::qWaitForWindowActive(&Window);
+}
+
+} // namespace
+
+class TestShortcuts : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void fileCommandsInEveryWindow_data();
+    void fileCommandsInEveryWindow();
+
+private:
+    QWidget& Window(const QString& Name);
+
+    std::unique_ptr<TScriptedDialogs> Dialogs;
+    std::unique_ptr<QTemporaryDir> Dir;
+    std::unique_ptr<TProgram> Program;
+    TRecordingPlayer Player;
+    QString File;
+};
+
+void TestShortcuts::init()
+{
+    Dialogs = std::make_unique<TScriptedDialogs>();
+    Dir = std::make_unique<QTemporaryDir>();
+    File = MakeBitmap(*Dir, QStringLiteral("picture.bmp"), 19, 13, 5);
+    Program = std::make_unique<TProgram>(File, Player);
+    QVERIFY(Program->Start());
+}
+
+void TestShortcuts::cleanup()
+{
+    Program.reset();
+    Dialogs.reset();
+    Dir.reset();
+}
+
+QWidget& TestShortcuts::Window(const QString& Name)
+{
+    if (Name == QLatin1String("canvas"))
+        return Program->Canvas;
+    if (Name == QLatin1String("panel"))
+        return Program->Panel;
+    if (Name == QLatin1String("Help"))
+        return Program->Help;
+    return Program->About;
+}
+
+void TestShortcuts::fileCommandsInEveryWindow_data()
+{
+    QTest::addColumn<QString>("window");
+    for (const char* name : {"canvas", "panel", "Help", "About"})
+        QTest::newRow(name) << QString::fromLatin1(name);
+}
+
+void TestShortcuts::fileCommandsInEveryWindow()
+{
+    QFETCH(QString, window);
+    QWidget& active = Window(window);
+    QVERIFY(Activate(active));
+    QWidget* target = active.focusWidget() ? active.focusWidget() : &active;
+
+    // Ctrl+S writes what the canvas shows over the current file.
+    Program->Bar(Slider::Angle)->setValue(90);
+    QVERIFY(QFile::remove(File));
+    QTest::keyClick(target, Qt::Key_S, Qt::ControlModifier);
+    tavrin::TWin saved;
+    QVERIFY(QFile::exists(File));
+    saved.LoadFromFile(QFile::encodeName(File).toStdString());
+    QVERIFY(SamePixels(saved, Program->Canvas.Output()));
+    QVERIFY(Dialogs->Asked.empty());
+
+    // Ctrl+Shift+S asks where to save, Ctrl+O what to open.
+    QTest::keyClick(target, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(Dialogs->Asked.size(), std::size_t(1));
+    QCOMPARE(Dialogs->Asked.back().Title, Program->Canvas.SaveDialog1.Title);
+    const QString next = MakeBitmap(*Dir, QStringLiteral("next.bmp"), 7, 11, 2);
+    Dialogs->OpenAnswers << next;
+    QTest::keyClick(target, Qt::Key_O, Qt::ControlModifier);
+    QCOMPARE(Dialogs->Asked.size(), std::size_t(2));
+    QCOMPARE(Dialogs->Asked.back().Title, Program->Canvas.OpenDialog1.Title);
+    QCOMPARE(Program->Canvas.CurrentFile(), next);
+
+    // Ctrl+Q ends the program.
+    QVERIFY(Activate(active));
+    QCOMPARE(RunUntilExit([&] { QTest::keyClick(target, Qt::Key_Q, Qt::ControlModifier); }), 0);
+}
+
+TAVRIN_TEST_MAIN(TestShortcuts)
+#include "shortcuts_test.moc"
