@@ -25,15 +25,15 @@ namespace {
 // stay in the cache together with the tile's rows.
 constexpr std::int32_t TileSide = 64;
 
-void Blacken(TWin& Dest, std::int32_t Y, std::int32_t Left, std::int32_t Right)
+void Blacken(const TDestArea& Dest, std::int32_t Y, std::int32_t Left, std::int32_t Right)
 {
     if (Left < Right)
-        std::memset(Dest.Row(Y) + 3 * std::size_t(Left), 0, 3 * std::size_t(Right - Left));
+        std::memset(Dest.At(Left, Y), 0, 3 * std::size_t(Right - Left));
 }
 
 // The unrotated path: the covered rectangle is a row copy of the source.
 template <bool OnBlack>
-void PlaceUnrotated(const TWin& Source, TWin& Dest, std::int32_t CentreX, std::int32_t CentreY,
+void PlaceUnrotated(const TWin& Source, const TDestArea& Dest, std::int32_t CentreX, std::int32_t CentreY,
                     const TRect& Clip)
 {
     const std::int64_t left = std::int64_t(CentreX) - Source.Width() / 2;
@@ -53,7 +53,7 @@ void PlaceUnrotated(const TWin& Source, TWin& Dest, std::int32_t CentreX, std::i
             Blacken(Dest, y, Clip.Left, x0);
             Blacken(Dest, y, x1, Clip.Right);
         }
-        std::memcpy(Dest.Row(y) + 3 * std::size_t(x0), Source.Row(std::int32_t(y - top)) + 3 * (x0 - left),
+        std::memcpy(Dest.At(x0, y), Source.Row(std::int32_t(y - top)) + 3 * (x0 - left),
                     3 * std::size_t(x1 - x0));
     }
 }
@@ -140,7 +140,7 @@ void PrefetchLines(const std::uint8_t* P, std::int32_t Bytes)
 // a share of the next tile's source rectangle and for the next tile's row.
 class TPrefetch {
 public:
-    TPrefetch(const TWin& Source, TWin& Dest, const TTile& Next, std::int32_t Rows)
+    TPrefetch(const TWin& Source, const TDestArea& Dest, const TTile& Next, std::int32_t Rows)
         : Output(Dest), Next(Next)
     {
         if (Next.Cover == TCover::None || Next.Cover == TCover::Outside || Next.Wraps)
@@ -164,11 +164,11 @@ public:
         for (std::int32_t r = I * PerRow; r < std::min(SourceRows, (I + 1) * PerRow); ++r)
             PrefetchLines(First + r * Stride, RowBytes);
         if (Next.Cover != TCover::None && Next.Y0 + I < Next.Y1)
-            PrefetchLines(Output.Row(Next.Y0 + I) + 3 * std::size_t(Next.X0), 3 * (Next.X1 - Next.X0));
+            PrefetchLines(Output.At(Next.X0, Next.Y0 + I), 3 * (Next.X1 - Next.X0));
     }
 
 private:
-    TWin& Output;
+    const TDestArea& Output;
     TTile Next;
     const std::uint8_t* First = nullptr;
     std::ptrdiff_t Stride = 0;
@@ -229,7 +229,7 @@ __attribute__((target("avx2"))) std::int32_t GatherRun(std::uint8_t* Out, std::i
 #endif
 
 // Every pixel of the tile traces into the source: no bounds test.
-void CopyTile(const TTrace& T, const TWin& Source, TWin& Dest, const TTile& Tile, const TPrefetch& Prefetch)
+void CopyTile(const TTrace& T, const TWin& Source, const TDestArea& Dest, const TTile& Tile, const TPrefetch& Prefetch)
 {
     const std::uint8_t* pivot = Source.Row(T.Hh) + 3 * std::size_t(T.Hw);
     const std::ptrdiff_t stride = Source.Stride;
@@ -245,7 +245,7 @@ void CopyTile(const TTrace& T, const TWin& Source, TWin& Dest, const TTile& Tile
     std::uint32_t rowV = T.V(Tile.X0, Tile.Y0);
     for (std::int32_t y = Tile.Y0; y < Tile.Y1; ++y, rowU += sn, rowV -= cs) {
         Prefetch.Row(y - Tile.Y0);
-        std::uint8_t* out = Dest.Row(y) + 3 * std::size_t(Tile.X0);
+        std::uint8_t* out = Dest.At(Tile.X0, y);
         std::uint32_t u = rowU, v = rowV;
         std::int32_t done = 0;
 #ifdef TAVRIN_X86
@@ -265,7 +265,7 @@ void CopyTile(const TTrace& T, const TWin& Source, TWin& Dest, const TTile& Tile
 // The tile at the picture's edge or where the trace may wrap: each pixel
 // is tested as the transform tests it.
 template <bool OnBlack>
-void TestTile(const TTrace& T, const TWin& Source, TWin& Dest, const TTile& Tile, const TPrefetch& Prefetch)
+void TestTile(const TTrace& T, const TWin& Source, const TDestArea& Dest, const TTile& Tile, const TPrefetch& Prefetch)
 {
     const auto sn = std::uint32_t(T.Sn);
     const auto cs = std::uint32_t(T.Cs);
@@ -273,7 +273,7 @@ void TestTile(const TTrace& T, const TWin& Source, TWin& Dest, const TTile& Tile
     std::uint32_t rowV = T.V(Tile.X0, Tile.Y0);
     for (std::int32_t y = Tile.Y0; y < Tile.Y1; ++y, rowU += sn, rowV -= cs) {
         Prefetch.Row(y - Tile.Y0);
-        std::uint8_t* out = Dest.Row(y) + 3 * std::size_t(Tile.X0);
+        std::uint8_t* out = Dest.At(Tile.X0, y);
         std::uint8_t* const end = out + 3 * std::size_t(Tile.X1 - Tile.X0);
         for (std::uint32_t u = rowU, v = rowV; out != end; out += 3, u -= cs, v -= sn) {
             // No overflow: |Whole| <= 32768 and the half sizes are below 16384.
@@ -288,7 +288,7 @@ void TestTile(const TTrace& T, const TWin& Source, TWin& Dest, const TTile& Tile
 }
 
 template <bool OnBlack>
-void DrawTile(const TTrace& T, const TWin& Source, TWin& Dest, const TTile& Tile, const TPrefetch& Prefetch)
+void DrawTile(const TTrace& T, const TWin& Source, const TDestArea& Dest, const TTile& Tile, const TPrefetch& Prefetch)
 {
     switch (Tile.Cover) {
     case TCover::Inside:
@@ -312,13 +312,13 @@ void DrawTile(const TTrace& T, const TWin& Source, TWin& Dest, const TTile& Tile
 // The rotated path scans every destination pixel but the last column, in
 // rows of tiles, surveying each tile one ahead so that it can be prefetched.
 template <bool OnBlack>
-void PlaceRotated(const TWin& Source, TWin& Dest, std::int32_t CentreX, std::int32_t CentreY,
+void PlaceRotated(const TWin& Source, const TDestArea& Dest, std::int32_t CentreX, std::int32_t CentreY,
                   float Angle, const TRect& Clip)
 {
     const TTurn turn = TurnCoefficients(Angle);
     const TTrace trace{CentreX, CentreY, turn.Sn, turn.Cs, Source.Width() / 2, Source.Height() / 2,
                        Source.Width(), Source.Height()};
-    const std::int32_t right = std::min(Clip.Right, Dest.Width() - 1);
+    const std::int32_t right = std::min(Clip.Right, Dest.Width - 1);
     if constexpr (OnBlack)
         if (Clip.Right > right)
             for (std::int32_t y = Clip.Top; y < Clip.Bottom; ++y)
@@ -342,12 +342,17 @@ void PlaceRotated(const TWin& Source, TWin& Dest, std::int32_t CentreX, std::int
     }
 }
 
-template <bool OnBlack>
-void Place(const TWin& Source, TWin& Dest, std::int32_t CentreX, std::int32_t CentreY, float Angle,
-           const TRect& Clip)
+TRect Inside(const TRect& Clip, std::int32_t Width, std::int32_t Height)
 {
-    const TRect clip{std::max(Clip.Left, 0), std::max(Clip.Top, 0), std::min(Clip.Right, Dest.Width()),
-                     std::min(Clip.Bottom, Dest.Height())};
+    return {std::max(Clip.Left, 0), std::max(Clip.Top, 0), std::min(Clip.Right, Width),
+            std::min(Clip.Bottom, Height)};
+}
+
+template <bool OnBlack>
+void Place(const TWin& Source, const TDestArea& Dest, std::int32_t CentreX, std::int32_t CentreY,
+           float Angle)
+{
+    const TRect clip = Inside(Dest.Area, Dest.Width, Dest.Height);
     if (clip.Left >= clip.Right || clip.Top >= clip.Bottom)
         return;
     if (Source.Empty()) {
@@ -363,18 +368,32 @@ void Place(const TWin& Source, TWin& Dest, std::int32_t CentreX, std::int32_t Ce
         PlaceRotated<OnBlack>(Source, Dest, CentreX, CentreY, Angle, clip);
 }
 
+TDestArea WholeSurface(TWin& Dest, const TRect& Clip)
+{
+    const TRect area = Inside(Clip, Dest.Width(), Dest.Height());
+    if (area.Left >= area.Right || area.Top >= area.Bottom)
+        return {};
+    return {Dest.Row(area.Top) + 3 * std::size_t(area.Left), Dest.Stride, Dest.Width(), Dest.Height(), area};
+}
+
 } // namespace
 
 void PlaceTurned(const TWin& Source, TWin& Dest, std::int32_t CentreX, std::int32_t CentreY,
                  float Angle, const TRect& Clip)
 {
-    Place<false>(Source, Dest, CentreX, CentreY, Angle, Clip);
+    Place<false>(Source, WholeSurface(Dest, Clip), CentreX, CentreY, Angle);
 }
 
 void PlaceTurnedOnBlack(const TWin& Source, TWin& Dest, std::int32_t CentreX, std::int32_t CentreY,
                         float Angle, const TRect& Clip)
 {
-    Place<true>(Source, Dest, CentreX, CentreY, Angle, Clip);
+    Place<true>(Source, WholeSurface(Dest, Clip), CentreX, CentreY, Angle);
+}
+
+void PlaceTurnedOnBlackArea(const TWin& Source, const TDestArea& Dest, std::int32_t CentreX,
+                            std::int32_t CentreY, float Angle)
+{
+    Place<true>(Source, Dest, CentreX, CentreY, Angle);
 }
 
 } // namespace tavrin

@@ -3,6 +3,7 @@
 // it keeps.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "TWin.h"
@@ -31,6 +32,27 @@ void PlaceTurned(const TWin& Source, TWin& Dest, std::int32_t CentreX, std::int3
 // Clip followed by PlaceTurned, in one pass over the pixels.
 void PlaceTurnedOnBlack(const TWin& Source, TWin& Dest, std::int32_t CentreX, std::int32_t CentreY,
                         float Angle, const TRect& Clip);
+
+// Where a draw puts the pixels of a Width x Height destination: only those
+// inside Area are drawn, and pixel (x, y) of it lives at At(x, y). Memory
+// that holds just Area of a larger destination gets the same pixels as the
+// whole destination would, without the room for the rest.
+struct TDestArea {
+    std::uint8_t* Bits = nullptr; // pixel (Area.Left, Area.Top)
+    std::size_t Stride = 0;
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+    TRect Area;
+
+    std::uint8_t* At(std::int32_t X, std::int32_t Y) const
+    {
+        return Bits + std::size_t(Y - Area.Top) * Stride + 3 * std::size_t(X - Area.Left);
+    }
+};
+
+// PlaceTurnedOnBlack into such an area, which may reach beyond the destination.
+void PlaceTurnedOnBlackArea(const TWin& Source, const TDestArea& Dest, std::int32_t CentreX,
+                            std::int32_t CentreY, float Angle);
 
 // Sine and cosine of a turn scaled by 65536, as the rotated trace uses them.
 struct TTurn {

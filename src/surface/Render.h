@@ -4,7 +4,10 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
+#include "PlaceTurned.h"
+#include "SliceMap.h"
 #include "TWin.h"
 
 namespace tavrin {
@@ -47,5 +50,38 @@ std::int32_t ClampToSlider(Slider S, std::int64_t Position);
 // slices it. Positions are clamped to the slider ranges first. Output keeps
 // its size; an empty Source leaves Output black.
 void Render(const TWin& Source, TWin& Output, const SliderPositions& Positions);
+
+// One slider setting made ready to render parts of the output: what does not
+// depend on the pixels (the clamped positions, the slice map) is worked out
+// once, so that many parts can share it.
+class TRenderPlan {
+public:
+    // For an output of Width x Height pixels rendered from Source.
+    TRenderPlan(const TWin& Source, std::int32_t Width, std::int32_t Height,
+                const SliderPositions& Positions);
+
+    // Writes the pixels inside Area exactly as Render writes them; pixels
+    // outside Area keep what they hold. Area may reach beyond the output.
+    // Output has the plan's size and Source is the surface it was made for.
+    void Draw(const TWin& Source, TWin& Output, const TRect& Area) const;
+
+    // The whole output, sliced in place.
+    void DrawWhole(const TWin& Source, TWin& Output) const;
+
+private:
+    void DrawSlicedBand(const TWin& Source, TWin& Output, const TRect& Band) const;
+
+    std::int32_t Width;
+    std::int32_t Height;
+    std::int32_t CentreX;
+    std::int32_t CentreY;
+    float Angle;
+    // Empty when the slicing changes nothing: the output is the turned picture.
+    std::optional<SliceMap> Map;
+};
+
+// Render restricted to Area, for one part alone.
+void RenderRegion(const TWin& Source, TWin& Output, const SliderPositions& Positions,
+                  const TRect& Area);
 
 } // namespace tavrin

@@ -54,13 +54,6 @@ std::array<std::vector<std::int32_t>, ColumnOrderCount> ColumnTables(const Slice
     return tables;
 }
 
-// The column table of an order, or none where the template is copied as it is.
-const std::int32_t* OrderTable(const SliceMap& Map, ColumnOrder Order)
-{
-    const std::vector<std::int32_t>& table = Map.Columns[std::size_t(Order)];
-    return Order == ColumnOrder::Same || table.empty() ? nullptr : table.data();
-}
-
 // Lays the template Period (the first SliceWidth pixels of a row as they
 // were) in the given order at the start of Row, then repeats it up to
 // RowBytes. Period may be Row itself only when there is no table.
@@ -86,6 +79,12 @@ void BuildRow(std::uint8_t* Row, const std::uint8_t* Period, const std::int32_t*
 }
 
 } // namespace
+
+const std::int32_t* OrderTable(const SliceMap& Map, ColumnOrder Order)
+{
+    const std::vector<std::int32_t>& table = Map.Columns[std::size_t(Order)];
+    return Order == ColumnOrder::Same || table.empty() ? nullptr : table.data();
+}
 
 SliceGrid MakeSliceGrid(std::int32_t Width, std::int32_t Height, std::int32_t XSlices,
                         std::int32_t YSlices, std::int32_t Left, std::int32_t Top,

@@ -66,6 +66,9 @@ struct SliceMap {
     bool ChangesNothing() const;
 };
 
+// The column table of an order, or none where the template is copied as it is.
+const std::int32_t* OrderTable(const SliceMap& Map, ColumnOrder Order);
+
 // Follows the passes row by row. Needs Grid.Runs() and Grid.Left == 0.
 SliceMap MapSlices(const SliceGrid& Grid, std::int32_t Height, std::int32_t ReflectX,
                    std::int32_t ReflectY, std::int32_t LockXY);

@@ -6,6 +6,7 @@
 #include <limits>
 #include <random>
 #include <utility>
+#include <vector>
 
 #include "PlaceTurned.h"
 #include "Random.h"
@@ -666,6 +667,34 @@ protected:
                 << " centre " << c.CentreX << "," << c.CentreY << " clip " << clip.Left << ","
                 << clip.Top << "-" << clip.Right << "," << clip.Bottom << " on black " << onBlack;
         }
+        CheckArea(source, dest, c, clip, Angle);
+    }
+
+    // Drawn into memory that holds only the clip, the clip's pixels are
+    // those of the whole destination drawn on black.
+    void CheckArea(const TWin& Source, const TWin& Dest, const TCall& C, const TRect& Clip, float Angle)
+    {
+        if (Clip.Left >= Clip.Right || Clip.Top >= Clip.Bottom)
+            return;
+        const int w = Clip.Right - Clip.Left, h = Clip.Bottom - Clip.Top;
+        const std::size_t stride = 3 * std::size_t(w) + 5; // a gap after each row
+        std::vector<std::uint8_t> memory(stride * std::size_t(h), 0x5a);
+        PlaceTurnedOnBlackArea(Source, TDestArea{memory.data(), stride, Dest.Width(), Dest.Height(), Clip},
+                               C.CentreX, C.CentreY, Angle);
+        const TWin want = Expected(Dest, Source, C, Clip, true);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const int dx = Clip.Left + x, dy = Clip.Top + y;
+                const std::uint8_t* got = memory.data() + std::size_t(y) * stride + 3 * std::size_t(x);
+                const bool inside = dx >= 0 && dy >= 0 && dx < Dest.Width() && dy < Dest.Height();
+                for (int b = 0; b < 3; ++b)
+                    ASSERT_EQ(got[b], inside ? want.Row(dy)[3 * dx + b] : 0x5a)
+                        << "area pixel " << dx << "," << dy << " angle " << Angle << " clip " << Clip.Left
+                        << "," << Clip.Top << "-" << Clip.Right << "," << Clip.Bottom;
+            }
+        for (int y = 0; y < h; ++y)
+            for (std::size_t b = 3 * std::size_t(w); b < stride; ++b)
+                ASSERT_EQ(memory[std::size_t(y) * stride + b], 0x5a) << "gap of row " << y;
     }
 };
 

@@ -1,0 +1,92 @@
+#include "LazyOutput.h"
+
+#include <algorithm>
+
+namespace tavrin {
+
+void TLazyOutput::Reset(std::int32_t NewWidth, std::int32_t NewHeight, bool Valid)
+{
+    Width = std::max(NewWidth, 0);
+    Height = std::max(NewHeight, 0);
+    Columns = (Width + TileSide - 1) / TileSide;
+    Rows = (Height + TileSide - 1) / TileSide;
+    ValidTiles.assign(std::size_t(Columns) * std::size_t(Rows), Valid ? 1 : 0);
+    Missing = Valid ? 0 : ValidTiles.size();
+}
+
+void TLazyOutput::SetComplete(std::int32_t NewWidth, std::int32_t NewHeight)
+{
+    Reset(NewWidth, NewHeight, true);
+    Plan.reset();
+}
+
+void TLazyOutput::SetPositions(std::int32_t NewWidth, std::int32_t NewHeight,
+                               const SliderPositions& NewPositions)
+{
+    Reset(NewWidth, NewHeight, false);
+    Positions = NewPositions;
+    // Made when first needed: a setting that is replaced before anything is
+    // drawn costs nothing.
+    Plan.reset();
+}
+
+// The tile columns and rows (half-open) that Area touches inside the output.
+TRect TLazyOutput::TilesOf(const TRect& Area) const
+{
+    const std::int32_t left = std::clamp(Area.Left, 0, Width);
+    const std::int32_t top = std::clamp(Area.Top, 0, Height);
+    const std::int32_t right = std::clamp(Area.Right, 0, Width);
+    const std::int32_t bottom = std::clamp(Area.Bottom, 0, Height);
+    if (left >= right || top >= bottom)
+        return {};
+    return {left / TileSide, top / TileSide, (right + TileSide - 1) / TileSide,
+            (bottom + TileSide - 1) / TileSide};
+}
+
+void TLazyOutput::Ensure(const TWin& Source, TWin& Output, const TRect& Area)
+{
+    if (Missing == 0)
+        return;
+    const TRect tiles = TilesOf(Area);
+    for (std::int32_t row = tiles.Top; row < tiles.Bottom; ++row) {
+        std::uint8_t* valid = ValidTiles.data() + std::size_t(row) * std::size_t(Columns);
+        // Each run of missing tiles in a row is drawn as one rectangle.
+        for (std::int32_t column = tiles.Left; column < tiles.Right;) {
+            if (valid[column]) {
+                ++column;
+                continue;
+            }
+            const std::int32_t first = column;
+            while (column < tiles.Right && !valid[column])
+                valid[column++] = 1;
+            if (!Plan)
+                Plan.emplace(Source, Width, Height, Positions);
+            Plan->Draw(Source, Output,
+                       TRect{first * TileSide, row * TileSide, column * TileSide, (row + 1) * TileSide});
+            Missing -= std::size_t(column - first);
+        }
+    }
+}
+
+void TLazyOutput::EnsureAll(const TWin& Source, TWin& Output)
+{
+    if (Missing == 0)
+        return;
+    // One render in place is cheaper than the parts, and rewrites the valid
+    // tiles with what they hold.
+    Render(Source, Output, Positions);
+    std::fill(ValidTiles.begin(), ValidTiles.end(), std::uint8_t(1));
+    Missing = 0;
+}
+
+bool TLazyOutput::Valid(const TRect& Area) const
+{
+    const TRect tiles = TilesOf(Area);
+    for (std::int32_t row = tiles.Top; row < tiles.Bottom; ++row)
+        for (std::int32_t column = tiles.Left; column < tiles.Right; ++column)
+            if (!ValidTiles[std::size_t(row) * std::size_t(Columns) + std::size_t(column)])
+                return false;
+    return true;
+}
+
+} // namespace tavrin
