@@ -122,6 +122,7 @@ private slots:
     void cleanup();
     void createdAsDesigned();
     void popupMenuHasTheSixItems();
+    void rightClickShowsThePopupMenu();
     void startsWithTheCommandLineFile();
     void startsWithoutAFileByAsking();
     void cancelledAtStartEndsTheProgram();
@@ -225,6 +226,20 @@ void TestCanvas::popupMenuHasTheSixItems()
     form.BeSilent1->trigger();
     form.NoSounds1->trigger();
     QVERIFY(!form.BeSilent1->isChecked() && !form.NoSounds1->isChecked());
+}
+
+void TestCanvas::rightClickShowsThePopupMenu()
+{
+    auto form = StartedOnA();
+    QVERIFY(form);
+    QVERIFY(!form->PopupMenu1->isVisible());
+    const QPoint at(5, 3);
+    // Through the window, as the platform delivers it, so that Qt makes the
+    // context-menu request from the click.
+    QTest::mouseClick(form->windowHandle(), Qt::RightButton, Qt::NoModifier, at);
+    QTRY_VERIFY(form->PopupMenu1->isVisible());
+    QCOMPARE(form->PopupMenu1->pos(), form->mapToGlobal(at));
+    form->PopupMenu1->hide();
 }
 
 void TestCanvas::startsWithTheCommandLineFile()
