@@ -17,6 +17,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "SaveFile.h"
+
 namespace tavrin {
 namespace {
 
@@ -448,35 +450,6 @@ struct TCloseFile {
     void operator()(std::FILE* File) const { std::fclose(File); }
 };
 
-// The mode an ordinary create gives a new file. The umask can be read only
-// by setting it; saves run on the one user-interface thread.
-mode_t NewFileMode()
-{
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
-}
-
-// A save through a symbolic link replaces the file it points at, not the link.
-std::string SaveTarget(const std::string& FileName)
-{
-    struct stat link;
-    if (lstat(FileName.c_str(), &link) != 0 || !S_ISLNK(link.st_mode))
-        return FileName;
-    char* resolved = realpath(FileName.c_str(), nullptr);
-    if (!resolved)
-        return FileName; // a dangling link is replaced as it is
-    std::string path(resolved);
-    std::free(resolved);
-    return path;
-}
-
-std::string FolderOf(const std::string& Path)
-{
-    const std::size_t slash = Path.rfind('/');
-    return slash == std::string::npos ? std::string() : Path.substr(0, slash + 1);
-}
-
 } // namespace
 
 TWin DecodeBitmap(const std::uint8_t* Data, std::size_t Size)
@@ -515,39 +488,11 @@ void TWin::LoadFromFile(const std::string& FileName)
     swap(image);
 }
 
-// Writes a temporary file beside the target and renames it over the target
-// only when it is complete, so that a failed save leaves the old file whole.
 void TWin::SaveToFile(const std::string& FileName) const
 {
-    const std::string cannotCreate = "Cannot create file " + FileName;
-    const std::string target = SaveTarget(FileName);
-    struct stat old;
-    const bool exists = stat(target.c_str(), &old) == 0;
-    // The rename needs only the folder's permission: a file the user may not
-    // write must not be replaced all the same.
-    if (exists && (!S_ISREG(old.st_mode) || access(target.c_str(), W_OK) != 0))
-        throw SurfaceError(cannotCreate);
-
-    std::string temporary = FolderOf(target) + ".tavrin-save-XXXXXX";
-    const int descriptor = mkstemp(temporary.data());
-    if (descriptor < 0)
-        throw SurfaceError(cannotCreate);
-    std::FILE* file = fdopen(descriptor, "wb");
-    bool written = file != nullptr;
-    if (!file)
-        close(descriptor);
-    written = written && fchmod(descriptor, exists ? old.st_mode & 0777 : NewFileMode()) == 0;
-    if (written)
-        WriteBitmap(*this, [&](const std::uint8_t* Data, std::size_t Size) {
-            written = written && std::fwrite(Data, 1, Size, file) == Size;
-        });
-    written = written && std::fflush(file) == 0 && fsync(descriptor) == 0;
-    if (file && std::fclose(file) != 0)
-        written = false;
-    if (!written || std::rename(temporary.c_str(), target.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        throw SurfaceError(written ? cannotCreate : "Cannot write file " + FileName);
-    }
+    TSaveFile file(FileName);
+    WriteBitmap(*this, [&](const std::uint8_t* Data, std::size_t Size) { file.Write(Data, Size); });
+    file.Commit();
 }
 
 } // namespace tavrin
