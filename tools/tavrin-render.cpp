@@ -1,7 +1,9 @@
 // tavrin-render: the control panel's render without the windows.
 //   tavrin-render INPUT.bmp OUTPUT.bmp [--x-slice N] ... [--angle N] [--render]
+//   tavrin-render INPUT.bmp OUTPUT.webp --sweep angle:0:360 [--fps N] ...
 // With no slider option and no --render, OUTPUT is INPUT as loaded.
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -10,7 +12,10 @@
 #include <string_view>
 #include <vector>
 
+#include <unistd.h>
+
 #include "Render.h"
+#include "SweepExport.h"
 #include "TWin.h"
 
 namespace {
@@ -21,10 +26,28 @@ constexpr const char* Usage =
     "Usage: tavrin-render INPUT.bmp OUTPUT.bmp [--x-slice N] [--y-slice N] [--tavrin-x N]\n"
     "                     [--tavrin-y N] [--lock-xy N] [--x-position N] [--y-position N]\n"
     "                     [--angle N] [--render]\n"
+    "       tavrin-render INPUT.bmp OUTPUT --sweep NAME:FROM:TO[:STEP] [--fps N]\n"
+    "                     [--quality N] [--progress] [--yes] [slider options]\n"
     "Loads INPUT, renders it as the control panel would with the given slider positions\n"
     "(each clamped to its slider's range; sliders not given keep their initial positions)\n"
     "and saves the result as a 24-bit bitmap. Without a slider option or --render,\n"
     "OUTPUT is INPUT as loaded.\n"
+    "With --sweep, one slider runs from FROM to TO in steps of STEP (1 unless given;\n"
+    "either direction; TO is the last frame when a step lands on it) while the others\n"
+    "stay as the options set them; every frame is the render of its positions, clamped.\n"
+    "NAME is a slider option without its dashes: x-slice, y-slice, tavrin-x, tavrin-y,\n"
+    "lock-xy, x-position, y-position or angle. At most 10000 frames, counted before\n"
+    "clamping. OUTPUT chooses the format:\n"
+    "  NAME.webp   animated WebP, lossless unless --quality is given, looping forever\n"
+    "  NAME.gif    animated GIF, looping forever; frames of more than 256 colours are\n"
+    "              reduced to 256, others are stored exactly\n"
+    "  NAME-%04d.bmp  one bitmap per frame, numbered from 1 (%d, %4d, %04d ...; %% is %)\n"
+    "  --sweep NAME:FROM:TO[:STEP]  the slider to sweep, whole numbers, STEP 1 or more\n"
+    "  --fps N       frames a second, 1 to 100 (25 unless given)\n"
+    "  --quality N   1 to 100: lossy WebP at that quality\n"
+    "  --progress    show frames done and time left even when standard error is not a\n"
+    "                terminal (on a terminal it is always shown)\n"
+    "  --yes         write an export estimated past 1 GiB without asking\n"
     "  --help      show this help\n"
     "  --version   show the version\n";
 
@@ -45,6 +68,10 @@ struct Job {
     std::string Output;
     tavrin::SliderPositions Positions;
     bool Render = false;
+    std::optional<tavrin::TSweep> Sweep;
+    tavrin::TAnimationOptions Animation;
+    bool Progress = false;
+    bool Yes = false;
 };
 
 struct UsageError {
@@ -73,10 +100,92 @@ const SliderOption* FindSliderOption(std::string_view Name)
     return nullptr;
 }
 
+std::int64_t ParseNumber(std::string_view Option, std::string_view Text)
+{
+    const std::optional<std::int64_t> number = ParseInteger(Text);
+    if (!number)
+        throw UsageError{"option " + std::string(Option) + " takes an integer, not '" +
+                         std::string(Text) + "'"};
+    return *number;
+}
+
+int ParseBetween(std::string_view Option, std::string_view Text, int Low, int High)
+{
+    const std::int64_t number = ParseNumber(Option, Text);
+    if (number < Low || number > High)
+        throw UsageError{"option " + std::string(Option) + " takes " + std::to_string(Low) +
+                         " to " + std::to_string(High) + ", not " + std::string(Text)};
+    return int(number);
+}
+
+// NAME:FROM:TO[:STEP], NAME a slider option without its dashes.
+tavrin::TSweep ParseSweep(std::string_view Text)
+{
+    std::vector<std::string_view> parts;
+    for (std::size_t start = 0;;) {
+        const std::size_t colon = Text.find(':', start);
+        parts.push_back(Text.substr(start, colon - start));
+        if (colon == std::string_view::npos)
+            break;
+        start = colon + 1;
+    }
+    if (parts.size() != 3 && parts.size() != 4)
+        throw UsageError{"--sweep takes NAME:FROM:TO or NAME:FROM:TO:STEP, not '" +
+                         std::string(Text) + "'"};
+    const SliderOption* option = FindSliderOption("--" + std::string(parts[0]));
+    if (!option)
+        throw UsageError{"--sweep: no slider is called '" + std::string(parts[0]) + "'"};
+    tavrin::TSweep sweep{option->Which, ParseNumber("--sweep", parts[1]),
+                         ParseNumber("--sweep", parts[2]), 1};
+    if (parts.size() == 4)
+        sweep.Step = ParseNumber("--sweep", parts[3]);
+    if (sweep.Step < 1)
+        throw UsageError{"--sweep: STEP must be 1 or more"};
+    return sweep;
+}
+
+// The options that take no value.
+struct FlagOption {
+    std::string_view Name;
+    bool Job::*Field;
+};
+
+constexpr FlagOption FlagOptions[] = {
+    {"--render", &Job::Render}, {"--progress", &Job::Progress}, {"--yes", &Job::Yes}};
+
+const FlagOption* FindFlagOption(std::string_view Name)
+{
+    for (const FlagOption& option : FlagOptions)
+        if (option.Name == Name)
+            return &option;
+    return nullptr;
+}
+
+bool IsSweepOption(std::string_view Name)
+{
+    return Name == "--sweep" || Name == "--fps" || Name == "--quality";
+}
+
+void SetSweepOption(Job& Job, std::string_view Name, std::string_view Value)
+{
+    if (Name == "--fps") {
+        Job.Animation.Fps = ParseBetween(Name, Value, 1, 100);
+        return;
+    }
+    if (Name == "--quality") {
+        Job.Animation.Quality = ParseBetween(Name, Value, 1, 100);
+        return;
+    }
+    if (Job.Sweep)
+        throw UsageError{"--sweep may be given only once"};
+    Job.Sweep = ParseSweep(Value);
+}
+
 Job ParseArguments(const std::vector<std::string_view>& Args)
 {
     Job job;
     std::vector<std::string_view> files;
+    bool sweepOptions = false;
     for (std::size_t i = 0; i < Args.size(); ++i) {
         std::string_view arg = Args[i];
         if (arg.size() < 2 || arg.substr(0, 2) != "--") {
@@ -89,36 +198,112 @@ Job ParseArguments(const std::vector<std::string_view>& Args)
             name = arg.substr(0, equals);
             value = arg.substr(equals + 1);
         }
-        if (name == "--render" && !value) {
-            job.Render = true;
+        if (const FlagOption* flag = FindFlagOption(name); flag && !value) {
+            job.*flag->Field = true;
+            sweepOptions |= flag->Name != "--render";
             continue;
         }
         const SliderOption* option = FindSliderOption(name);
-        if (!option)
+        if (!option && !IsSweepOption(name))
             throw UsageError{"unknown option " + std::string(arg)};
         if (!value) {
             if (i + 1 == Args.size())
                 throw UsageError{"option " + std::string(name) + " needs a value"};
             value = Args[++i];
         }
-        const std::optional<std::int64_t> number = ParseInteger(*value);
-        if (!number)
-            throw UsageError{"option " + std::string(name) + " takes an integer, not '" +
-                             std::string(*value) + "'"};
-        job.Positions[option->Which] = tavrin::ClampToSlider(option->Which, *number);
-        job.Render = true;
+        if (option) {
+            job.Positions[option->Which] =
+                tavrin::ClampToSlider(option->Which, ParseNumber(name, *value));
+            job.Render = true;
+        } else {
+            SetSweepOption(job, name, *value);
+            sweepOptions = true;
+        }
     }
     if (files.size() != 2)
         throw UsageError{"expected INPUT.bmp and OUTPUT.bmp"};
+    if (sweepOptions && !job.Sweep)
+        throw UsageError{"--fps, --quality, --progress and --yes go with --sweep"};
     job.Input = files[0];
     job.Output = files[1];
+    if (job.Sweep) {
+        try {
+            tavrin::CheckExport({*job.Sweep, job.Positions, job.Animation}, job.Output);
+        } catch (const tavrin::SurfaceError& error) {
+            throw UsageError{error.what()};
+        }
+    }
     return job;
+}
+
+// "frame 12/360, 0:07 left", redrawn in place at most a few times a second.
+class ProgressLine {
+public:
+    explicit ProgressLine(bool Shown) : Shown(Shown) {}
+
+    void Show(std::int64_t Done, std::int64_t Total)
+    {
+        if (!Shown)
+            return;
+        const auto now = std::chrono::steady_clock::now();
+        if (Done < Total && now - Drawn < std::chrono::milliseconds(250))
+            return;
+        Drawn = now;
+        const double seconds = std::chrono::duration<double>(now - Start).count();
+        const auto left = std::int64_t(seconds / double(Done) * double(Total - Done) + 0.5);
+        std::fprintf(stderr, "\rframe %lld/%lld, %lld:%02lld left ", (long long)Done,
+                     (long long)Total, (long long)(left / 60), (long long)(left % 60));
+        if (Done == Total)
+            std::fputc('\n', stderr);
+        std::fflush(stderr);
+    }
+
+private:
+    bool Shown;
+    std::chrono::steady_clock::time_point Start = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point Drawn;
+};
+
+// An export past 1 GiB is written with --yes, or when the user at the
+// terminal says so.
+bool MayWrite(const Job& Job, std::uint64_t Bytes)
+{
+    if (Bytes <= tavrin::LargeExportBytes || Job.Yes)
+        return true;
+    if (!isatty(STDIN_FILENO) || !isatty(STDERR_FILENO))
+        return false;
+    std::fprintf(stderr, "tavrin-render: %s will take about %.1f GiB. Write it? [y/N] ",
+                 Job.Output.c_str(), double(Bytes) / double(tavrin::LargeExportBytes));
+    std::string answer;
+    std::getline(std::cin, answer);
+    return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
+}
+
+void RunSweep(const Job& Job, const tavrin::TWin& Source)
+{
+    const tavrin::TSweepExport sweep{*Job.Sweep, Job.Positions, Job.Animation};
+    const std::uint64_t bytes = tavrin::EstimateExportBytes(Source, sweep, Job.Output);
+    if (!MayWrite(Job, bytes))
+        throw tavrin::SurfaceError(Job.Output + " would take about " +
+                                   std::to_string(bytes >> 20) +
+                                   " MiB; not written (--yes writes it)");
+    tavrin::TWin output(Source.Width(), Source.Height());
+    ProgressLine line(Job.Progress || isatty(STDERR_FILENO));
+    tavrin::ExportSweep(Source, output, sweep, Job.Output,
+                        [&](std::int64_t Done, std::int64_t Total) {
+                            line.Show(Done, Total);
+                            return true;
+                        });
 }
 
 void Run(const Job& Job)
 {
     tavrin::TWin source;
     source.LoadFromFile(Job.Input);
+    if (Job.Sweep) {
+        RunSweep(Job, source);
+        return;
+    }
     if (!Job.Render) {
         source.SaveToFile(Job.Output);
         return;

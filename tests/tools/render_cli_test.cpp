@@ -2,13 +2,18 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <utility>
 #include <string>
+#include <vector>
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
 #include "../surface/TestImages.h"
 #include "Render.h"
+#include "SweepExport.h"
 #include "TWin.h"
 
 namespace tavrin {
@@ -116,6 +121,108 @@ TEST_F(RenderCli, FileErrorsExitWithOne)
     r = RunRenderer(Input + " " + (Dir / "no-such-folder" / "out.bmp").string());
     EXPECT_EQ(r.Status, 1);
     EXPECT_NE(r.Output.find("Cannot create file"), std::string::npos) << r.Output;
+}
+
+std::vector<char> ReadAll(const fs::path& File)
+{
+    std::ifstream in(File, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST_F(RenderCli, SweepWritesWhatTheExportWrites)
+{
+    TSweepExport settings;
+    settings.Sweep = {Slider::Angle, 40, 10, 15};
+    settings.Base[Slider::YSlice] = 2;
+    settings.Base[Slider::TavrinY] = 1;
+    settings.Options.Fps = 12;
+    for (const std::string name : {"s.webp", "s.gif"}) {
+        TWin output(Picture.Width(), Picture.Height());
+        ASSERT_TRUE(ExportSweep(Picture, output, settings, (Dir / ("lib-" + name)).string(), {}));
+        // Standard input and error are not terminals here: nothing is shown or asked.
+        const Result r = RunRenderer(Input + " " + (Dir / name).string() +
+                                     " --y-slice 2 --sweep=angle:40:10:15 --tavrin-y 1 "
+                                     "--fps 12 </dev/null");
+        ASSERT_EQ(r.Status, 0) << r.Output;
+        EXPECT_EQ(r.Output, "");
+        EXPECT_EQ(ReadAll(Dir / name), ReadAll(Dir / ("lib-" + name))) << name;
+    }
+    const Result r = RunRenderer(Input + " " + (Dir / "q.webp").string() +
+                                 " --sweep x-slice:3:1 --quality 60 --progress");
+    ASSERT_EQ(r.Status, 0) << r.Output;
+    EXPECT_NE(r.Output.find("frame 3/3, 0:00 left"), std::string::npos) << r.Output;
+    settings.Sweep = {Slider::XSlice, 3, 1, 1};
+    settings.Base = SliderPositions{};
+    settings.Options = {25, 60};
+    TWin output(Picture.Width(), Picture.Height());
+    ASSERT_TRUE(ExportSweep(Picture, output, settings, (Dir / "lib-q.webp").string(), {}));
+    EXPECT_EQ(ReadAll(Dir / "q.webp"), ReadAll(Dir / "lib-q.webp"));
+
+    ASSERT_EQ(RunRenderer(Input + " " + (Dir / "still-%03d.bmp").string() +
+                          " --sweep lock-xy:0:1")
+                  .Status,
+              0);
+    TWin locked(Picture.Width(), Picture.Height());
+    SliderPositions p;
+    p[Slider::LockXY] = 1;
+    Render(Picture, locked, p);
+    EXPECT_TRUE(test::SamePixels(Load("still-002.bmp"), locked));
+}
+
+TEST_F(RenderCli, BadSweepsAreUsageErrors)
+{
+    const std::string gif = (Dir / "out.gif").string();
+    const std::pair<std::string, const char*> cases[] = {
+        {gif, "--sweep angle:0:10 --sweep angle:0:10"},
+        {gif, "--sweep spin:0:10"},
+        {gif, "--sweep --angle:0:10"},
+        {gif, "--sweep angle:0"},
+        {gif, "--sweep angle:0:1:2:3"},
+        {gif, "--sweep angle:a:10"},
+        {gif, "--sweep angle:0:1.5"},
+        {gif, "--sweep angle::10"},
+        {gif, "--sweep angle:0:10:0"},
+        {gif, "--sweep angle:10:0:-1"},
+        {gif, "--sweep angle:0:10000"},
+        {gif, "--sweep angle:0:1 --fps 0"},
+        {gif, "--sweep angle:0:1 --fps 101"},
+        {gif, "--sweep angle:0:1 --fps x"},
+        {gif, "--sweep angle:0:1 --quality 0"},
+        {gif, "--fps 10"},
+        {gif, "--angle 3 --progress"},
+        {gif, "--sweep"},
+        {(Dir / "out.png").string(), "--sweep angle:0:1"},
+        {(Dir / "out-%s.bmp").string(), "--sweep angle:0:1"},
+    };
+    for (const auto& [output, options] : cases) {
+        const Result r = RunRenderer(Input + " " + output + " " + options);
+        EXPECT_EQ(r.Status, 2) << options << "\n" << r.Output;
+        EXPECT_NE(r.Output.find("Usage:"), std::string::npos) << options;
+    }
+    EXPECT_NE(RunRenderer(Input + " " + gif + " --sweep spin:0:10").Output.find("spin"),
+              std::string::npos);
+    EXPECT_NE(RunRenderer(Input + " " + gif + " --sweep angle:0:10000").Output.find("10000 frames"),
+              std::string::npos);
+    EXPECT_FALSE(fs::exists(Dir / "out.gif"));
+}
+
+TEST_F(RenderCli, LargeExportsAreWrittenOnlyWhenAllowed)
+{
+    // 10,000 stills of 120,054 bytes each: about 1.1 GiB.
+    TWin big(200, 200);
+    big.SaveToFile((Dir / "big.bmp").string());
+    const std::string args = (Dir / "big.bmp").string() + " " + (Dir / "f-%05d.bmp").string() +
+                             " --sweep lock-xy:-4999:5000";
+    const Result r = RunRenderer(args + " </dev/null");
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Output.find("--yes"), std::string::npos) << r.Output;
+    EXPECT_FALSE(fs::exists(Dir / "f-00001.bmp"));
+    // A small sweep of the same picture is written without a question.
+    ASSERT_EQ(RunRenderer((Dir / "big.bmp").string() + " " + (Dir / "g-%d.bmp").string() +
+                          " --sweep lock-xy:0:1 </dev/null")
+                  .Status,
+              0);
+    EXPECT_TRUE(fs::exists(Dir / "g-2.bmp"));
 }
 
 TEST(RenderCliInfo, HelpAndVersion)

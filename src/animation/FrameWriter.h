@@ -1,0 +1,39 @@
+// The animated formats: frames go in one at a time and the encoded file
+// comes out through Put, so that no writer holds the raw frames.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "TWin.h"
+
+namespace tavrin {
+
+struct TAnimationOptions {
+    int Fps = 25;               // 1 to 100 frames a second
+    std::optional<int> Quality; // 1 to 100: lossy; none: lossless where the format can be
+};
+
+// Receives the encoded bytes in order; it must not throw (the encoders are C).
+using TPut = std::function<void(const std::uint8_t* Data, std::size_t Size)>;
+
+class TFrameWriter {
+public:
+    virtual ~TFrameWriter() = default;
+    // Frames are all of the size the writer was made for.
+    virtual void Add(const TWin& Frame) = 0;
+    // Completes the file; nothing may be added afterwards.
+    virtual void Finish() = 0;
+};
+
+// An animated WebP that loops forever, written whole by Finish.
+std::unique_ptr<TFrameWriter> MakeWebPWriter(std::int32_t Width, std::int32_t Height,
+                                             const TAnimationOptions& Options, TPut Put);
+// An animated GIF that loops forever, written as the frames arrive.
+std::unique_ptr<TFrameWriter> MakeGifWriter(std::int32_t Width, std::int32_t Height,
+                                            const TAnimationOptions& Options, TPut Put);
+
+} // namespace tavrin
