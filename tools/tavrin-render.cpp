@@ -1,6 +1,6 @@
 // tavrin-render: the control panel's render without the windows.
-//   tavrin-render INPUT.bmp OUTPUT.bmp [--x-slice N] ... [--angle N] [--render]
-//   tavrin-render INPUT.bmp OUTPUT.webp --sweep angle:0:360 [--fps N] ...
+//   tavrin-render INPUT OUTPUT [--x-slice N] ... [--angle N] [--render] [--quality N]
+//   tavrin-render INPUT OUTPUT.webp --sweep angle:0:360 [--fps N] ...
 // With no slider option and no --render, OUTPUT is INPUT as loaded.
 #include <charconv>
 #include <chrono>
@@ -14,6 +14,9 @@
 
 #include <unistd.h>
 
+#include <QFile>
+
+#include "ImageFiles.h"
 #include "Render.h"
 #include "SweepExport.h"
 #include "TWin.h"
@@ -23,15 +26,19 @@ namespace {
 using tavrin::Slider;
 
 constexpr const char* Usage =
-    "Usage: tavrin-render INPUT.bmp OUTPUT.bmp [--x-slice N] [--y-slice N] [--tavrin-x N]\n"
+    "Usage: tavrin-render INPUT OUTPUT [--x-slice N] [--y-slice N] [--tavrin-x N]\n"
     "                     [--tavrin-y N] [--lock-xy N] [--x-position N] [--y-position N]\n"
-    "                     [--angle N] [--render]\n"
-    "       tavrin-render INPUT.bmp OUTPUT --sweep NAME:FROM:TO[:STEP] [--fps N]\n"
+    "                     [--angle N] [--render] [--quality N]\n"
+    "       tavrin-render INPUT OUTPUT --sweep NAME:FROM:TO[:STEP] [--fps N]\n"
     "                     [--quality N] [--progress] [--yes] [slider options]\n"
+    "       tavrin-render --formats\n"
     "Loads INPUT, renders it as the control panel would with the given slider positions\n"
     "(each clamped to its slider's range; sliders not given keep their initial positions)\n"
-    "and saves the result as a 24-bit bitmap. Without a slider option or --render,\n"
-    "OUTPUT is INPUT as loaded.\n"
+    "and saves the result. Without a slider option or --render, OUTPUT is INPUT as loaded.\n"
+    "INPUT may be any image file Tavrin reads, recognised by its content. OUTPUT's\n"
+    "extension, in any letter case, chooses the format written: .bmp (24-bit), .png,\n"
+    ".jpg/.jpeg (quality 92 unless --quality is given), .webp (lossless unless --quality\n"
+    "is given), .tif/.tiff.\n"
     "With --sweep, one slider runs from FROM to TO in steps of STEP (1 unless given;\n"
     "either direction; TO is the last frame when a step lands on it) while the others\n"
     "stay as the options set them; every frame is the render of its positions, clamped.\n"
@@ -44,12 +51,14 @@ constexpr const char* Usage =
     "  NAME-%04d.bmp  one bitmap per frame, numbered from 1 (%d, %4d, %04d ...; %% is %)\n"
     "  --sweep NAME:FROM:TO[:STEP]  the slider to sweep, whole numbers, STEP 1 or more\n"
     "  --fps N       frames a second, 1 to 100 (25 unless given)\n"
-    "  --quality N   1 to 100: lossy WebP at that quality\n"
+    "  --quality N   1 to 100: the quality of a JPEG, or a lossy WebP at that quality\n"
     "  --progress    show frames done and time left even when standard error is not a\n"
     "                terminal (on a terminal it is always shown)\n"
     "  --yes         write an export estimated past 1 GiB without asking\n"
-    "  --help      show this help\n"
-    "  --version   show the version\n";
+    "  --formats     list the formats that can be read and written\n"
+    "  --help        show this help\n"
+    "  --version     show the version\n"
+    "Exit status: 0 done, 1 a file could not be read or written, 2 bad arguments.\n";
 
 struct SliderOption {
     std::string_view Name;
@@ -217,13 +226,13 @@ Job ParseArguments(const std::vector<std::string_view>& Args)
             job.Render = true;
         } else {
             SetSweepOption(job, name, *value);
-            sweepOptions = true;
+            sweepOptions |= name != "--quality"; // a still has a quality too
         }
     }
     if (files.size() != 2)
-        throw UsageError{"expected INPUT.bmp and OUTPUT.bmp"};
+        throw UsageError{"expected INPUT and OUTPUT"};
     if (sweepOptions && !job.Sweep)
-        throw UsageError{"--fps, --quality, --progress and --yes go with --sweep"};
+        throw UsageError{"--fps, --progress and --yes go with --sweep"};
     job.Input = files[0];
     job.Output = files[1];
     if (job.Sweep) {
@@ -298,19 +307,30 @@ void RunSweep(const Job& Job, const tavrin::TWin& Source)
 
 void Run(const Job& Job)
 {
-    tavrin::TWin source;
-    source.LoadFromFile(Job.Input);
+    const tavrin::TWin source = tavrin::ReadImageFile(QFile::decodeName(Job.Input.c_str()));
     if (Job.Sweep) {
         RunSweep(Job, source);
         return;
     }
+    const QString output = QFile::decodeName(Job.Output.c_str());
+    const int quality = Job.Animation.Quality.value_or(tavrin::DefaultQuality);
     if (!Job.Render) {
-        source.SaveToFile(Job.Output);
+        tavrin::WriteImageFile(source, output, quality);
         return;
     }
-    tavrin::TWin output(source.Width(), source.Height());
-    tavrin::Render(source, output, Job.Positions);
-    output.SaveToFile(Job.Output);
+    tavrin::TWin rendered(source.Width(), source.Height());
+    tavrin::Render(source, rendered, Job.Positions);
+    tavrin::WriteImageFile(rendered, output, quality);
+}
+
+void ListFormats()
+{
+    std::cout << "Reads:  " << tavrin::ReadableExtensions().join(' ').toStdString() << "\n";
+    QStringList written;
+    for (const tavrin::TWritableFormat& format : tavrin::WritableFormats())
+        written << format.Extensions;
+    written.sort();
+    std::cout << "Writes: " << written.join(' ').toStdString() << "\n";
 }
 
 } // namespace
@@ -325,6 +345,10 @@ int main(int argc, char** argv)
         }
         if (arg == "--version") {
             std::cout << "tavrin-render " TAVRIN_VERSION "\n";
+            return 0;
+        }
+        if (arg == "--formats") {
+            ListFormats();
             return 0;
         }
     }

@@ -1,0 +1,35 @@
+// What the readers of the image front end share. Not for use outside it.
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+class QIODevice;
+
+#include <cstdint>
+#include <string>
+
+namespace tavrin::imagefiles {
+
+// Throws the SurfaceError "Cannot open NAME: WHAT".
+[[noreturn]] void Refuse(const QString& Name, const std::string& What);
+
+// Refuses an image of Width x Height pixels that the 24-bit surface cannot hold.
+void CheckSize(std::int64_t Width, std::int64_t Height, const QString& Name);
+
+// True when Head, the first bytes of a file, starts a HEIF file (HEIC, AVIF).
+bool LooksLikeHeif(const QByteArray& Head);
+
+// Decodes the primary image of a HEIF file, turned and mirrored as the file
+// says, with its colour profile attached; the size is checked before decoding.
+QImage DecodeHeif(const QByteArray& Data, const QString& Name);
+
+// True when Head, the first bytes of a file, starts a PNG of 16-bit colour
+// without alpha, which Qt's reader does not always get right.
+bool IsDeepColourPng(const QByteArray& Head);
+
+// Decodes such a PNG through libpng; the size is checked before decoding.
+QImage DecodeDeepColourPng(QIODevice& Device, const QString& Name);
+
+} // namespace tavrin::imagefiles

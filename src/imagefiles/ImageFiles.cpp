@@ -1,0 +1,315 @@
+#include "ImageFiles.h"
+
+#include <QBuffer>
+#include <QColorSpace>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QSaveFile>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "BitmapFile.h"
+#include "Decoders.h"
+
+namespace tavrin {
+
+namespace imagefiles {
+
+void Refuse(const QString& Name, const std::string& What)
+{
+    throw SurfaceError("Cannot open " + Name.toStdString() + ": " + What);
+}
+
+void CheckSize(std::int64_t Width, std::int64_t Height, const QString& Name)
+{
+    const std::string size = std::to_string(Width) + " x " + std::to_string(Height);
+    if (Width <= 0 || Height <= 0)
+        Refuse(Name, "the image has no pixels");
+    if (Width > TWin::MaxSide || Height > TWin::MaxSide)
+        Refuse(Name, "the image of " + size + " pixels is larger than " +
+                         std::to_string(TWin::MaxSide) + " pixels a side");
+    if (std::uint64_t(StrideFor(std::int32_t(Width))) * std::uint64_t(Height) > TWin::MaxBytes)
+        Refuse(Name, "the image of " + size + " pixels needs more than 1 GiB of memory");
+}
+
+} // namespace imagefiles
+
+namespace {
+
+using imagefiles::CheckSize;
+using imagefiles::Refuse;
+
+// The most a Qt reader may allocate for one decoded image: the largest
+// surface allowed, at the 8 bytes a pixel of a 16-bit image with alpha.
+constexpr int AllocationLimitMiB = int((TWin::MaxBytes / 3 * 8) >> 20) + 1;
+
+bool IsDeep(QImage::Format Format)
+{
+    switch (Format) {
+    case QImage::Format_RGBX64:
+    case QImage::Format_RGBA64:
+    case QImage::Format_RGBA64_Premultiplied:
+    case QImage::Format_Grayscale16:
+    case QImage::Format_BGR30:
+    case QImage::Format_A2BGR30_Premultiplied:
+    case QImage::Format_RGB30:
+    case QImage::Format_A2RGB30_Premultiplied:
+    case QImage::Format_RGBX16FPx4:
+    case QImage::Format_RGBA16FPx4:
+    case QImage::Format_RGBA16FPx4_Premultiplied:
+    case QImage::Format_RGBX32FPx4:
+    case QImage::Format_RGBA32FPx4:
+    case QImage::Format_RGBA32FPx4_Premultiplied:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// round(Colour x Alpha / 255): the colour over black. 255 is odd, so no
+// exact halves arise.
+inline std::uint8_t Over(unsigned Colour, unsigned Alpha)
+{
+    return std::uint8_t((Colour * Alpha + 127) / 255);
+}
+
+// round(Colour x Alpha / 65535 / 257): over black and down to 8 bits at once.
+inline std::uint8_t Over16(std::uint64_t Colour, std::uint64_t Alpha)
+{
+    constexpr std::uint64_t scale = 65535u * 257u;
+    return std::uint8_t((Colour * Alpha + scale / 2) / scale);
+}
+
+void CopyShallow(const QImage& Image, TWin& Surface)
+{
+    for (int y = 0; y < Image.height(); ++y) {
+        const QRgb* in = reinterpret_cast<const QRgb*>(Image.constScanLine(y));
+        std::uint8_t* out = Surface.Row(y);
+        for (int x = 0; x < Image.width(); ++x, out += 3) {
+            const QRgb pixel = in[x];
+            const unsigned alpha = qAlpha(pixel);
+            if (alpha == 255) {
+                out[0] = std::uint8_t(qBlue(pixel));
+                out[1] = std::uint8_t(qGreen(pixel));
+                out[2] = std::uint8_t(qRed(pixel));
+            } else {
+                out[0] = Over(qBlue(pixel), alpha);
+                out[1] = Over(qGreen(pixel), alpha);
+                out[2] = Over(qRed(pixel), alpha);
+            }
+        }
+    }
+}
+
+void CopyDeep(const QImage& Image, TWin& Surface)
+{
+    for (int y = 0; y < Image.height(); ++y) {
+        const QRgba64* in = reinterpret_cast<const QRgba64*>(Image.constScanLine(y));
+        std::uint8_t* out = Surface.Row(y);
+        for (int x = 0; x < Image.width(); ++x, out += 3) {
+            const QRgba64 pixel = in[x];
+            out[0] = Over16(pixel.blue(), pixel.alpha());
+            out[1] = Over16(pixel.green(), pixel.alpha());
+            out[2] = Over16(pixel.red(), pixel.alpha());
+        }
+    }
+}
+
+// The decoded image in the 24-bit surface, by the rules in ImageFiles.h.
+TWin ToSurface(QImage Image, const QString& Name)
+{
+    CheckSize(Image.width(), Image.height(), Name);
+    const bool deep = IsDeep(Image.format());
+    const QImage::Format wide = deep ? QImage::Format_RGBA64 : QImage::Format_ARGB32;
+    // 32-bit RGB holds 255 in its alpha byte: read as it is, it costs no copy.
+    if (Image.format() != wide && Image.format() != QImage::Format_RGB32)
+        Image.convertTo(wide);
+    const QColorSpace space = Image.colorSpace();
+    if (space.isValid() && space != QColorSpace(QColorSpace::SRgb))
+        Image.convertToColorSpace(QColorSpace::SRgb);
+    if (Image.isNull())
+        throw SurfaceError("Not enough memory to open " + Name.toStdString());
+    TWin surface(Image.width(), Image.height());
+    if (deep)
+        CopyDeep(Image, surface);
+    else
+        CopyShallow(Image, surface);
+    return surface;
+}
+
+std::string ReadFault(const QImageReader& Reader)
+{
+    switch (Reader.error()) {
+    case QImageReader::UnsupportedFormatError:
+        return "this is not an image file Tavrin can read";
+    case QImageReader::DeviceError:
+        return "the file cannot be read";
+    default:
+        return "the image is damaged or cut short (" + Reader.errorString().toStdString() + ")";
+    }
+}
+
+TWin DecodeWithQt(QIODevice& Device, const QString& Name)
+{
+    if (imagefiles::IsDeepColourPng(Device.peek(32)))
+        return ToSurface(imagefiles::DecodeDeepColourPng(Device, Name), Name);
+    QImageReader::setAllocationLimit(AllocationLimitMiB);
+    QImageReader reader(&Device);
+    reader.setDecideFormatFromContent(true);
+    reader.setAutoTransform(true);
+    if (!reader.canRead())
+        Refuse(Name, "this is not an image file Tavrin can read");
+    // Checked from the header, before the reader allocates anything.
+    QSize size = reader.size();
+    if (size.isValid()) {
+        if (reader.transformation() & QImageIOHandler::TransformationRotate90)
+            size.transpose();
+        CheckSize(size.width(), size.height(), Name);
+    }
+    QImage image;
+    if (!reader.read(&image))
+        Refuse(Name, ReadFault(reader));
+    return ToSurface(std::move(image), Name);
+}
+
+// A HEIF file is read whole; one bigger than the largest surface holds no
+// image that could open.
+QByteArray ReadWhole(QIODevice& Device, const QString& Name)
+{
+    if (Device.size() > qint64(TWin::MaxBytes))
+        Refuse(Name, "the file is larger than 1 GiB");
+    QByteArray data = Device.readAll();
+    if (data.size() != Device.size())
+        Refuse(Name, "the file cannot be read");
+    return data;
+}
+
+} // namespace
+
+TWin ReadImageFile(const QString& FileName)
+{
+    const std::string native = QFile::encodeName(FileName).toStdString();
+    // Non-blocking, so that a named pipe is refused instead of freezing the caller.
+    const int descriptor = open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat info;
+    if (descriptor < 0 || fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+        if (descriptor >= 0)
+            close(descriptor);
+        throw SurfaceError("Cannot open file " + native);
+    }
+    QFile file;
+    if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        close(descriptor);
+        throw SurfaceError("Cannot open file " + native);
+    }
+    const QByteArray head = file.peek(16);
+    if (head.startsWith("BM")) {
+        file.close();
+        TWin image;
+        image.LoadFromFile(native);
+        return image;
+    }
+    if (imagefiles::LooksLikeHeif(head))
+        return ToSurface(imagefiles::DecodeHeif(ReadWhole(file, FileName), FileName), FileName);
+    return DecodeWithQt(file, FileName);
+}
+
+TWin DecodeImage(const QByteArray& Data, const QString& Name)
+{
+    if (Data.startsWith("BM"))
+        return DecodeBitmap(reinterpret_cast<const std::uint8_t*>(Data.constData()),
+                            std::size_t(Data.size()));
+    if (imagefiles::LooksLikeHeif(Data.left(16)))
+        return ToSurface(imagefiles::DecodeHeif(Data, Name), Name);
+    QBuffer buffer;
+    buffer.setData(Data);
+    buffer.open(QIODevice::ReadOnly);
+    return DecodeWithQt(buffer, Name);
+}
+
+std::vector<TWritableFormat> WritableFormats()
+{
+    static const TWritableFormat all[] = {
+        {QStringLiteral("Bitmap"), {QStringLiteral("bmp")}},
+        {QStringLiteral("PNG"), {QStringLiteral("png")}},
+        {QStringLiteral("JPEG"), {QStringLiteral("jpg"), QStringLiteral("jpeg")}},
+        {QStringLiteral("WebP"), {QStringLiteral("webp")}},
+        {QStringLiteral("TIFF"), {QStringLiteral("tif"), QStringLiteral("tiff")}},
+    };
+    const QList<QByteArray> qt = QImageWriter::supportedImageFormats();
+    std::vector<TWritableFormat> formats;
+    for (const TWritableFormat& format : all)
+        if (format.Name == QLatin1String("Bitmap") ||
+            qt.contains(format.Extensions.constFirst().toLatin1()))
+            formats.push_back(format);
+    return formats;
+}
+
+QStringList ReadableExtensions()
+{
+    QStringList extensions;
+    for (const QByteArray& format : QImageReader::supportedImageFormats())
+        extensions << QString::fromLatin1(format).toLower();
+    extensions << QStringLiteral("bmp") << QStringLiteral("heic") << QStringLiteral("heif")
+               << QStringLiteral("avif");
+    extensions.sort();
+    extensions.removeDuplicates();
+    return extensions;
+}
+
+namespace {
+
+QStringList WritableExtensionList()
+{
+    QStringList extensions;
+    for (const TWritableFormat& format : WritableFormats())
+        extensions << format.Extensions;
+    return extensions;
+}
+
+void WriteWithQt(const TWin& Image, const QString& FileName, const QString& Extension, int Quality)
+{
+    const std::string name = FileName.toStdString();
+    // The surface's rows are blue, green, red: Qt reads them where they are.
+    const QImage view(Image.Bits, Image.Width(), Image.Height(), qsizetype(Image.Stride),
+                      QImage::Format_BGR888);
+    QSaveFile file(FileName);
+    if (!file.open(QIODevice::WriteOnly))
+        throw SurfaceError("Cannot create file " + name);
+    QImageWriter writer(&file, Extension.toLatin1());
+    if (Extension == QLatin1String("jpg") || Extension == QLatin1String("jpeg"))
+        writer.setQuality(Quality == DefaultQuality ? 92 : Quality);
+    else if (Extension == QLatin1String("webp"))
+        writer.setQuality(Quality == DefaultQuality ? 100 : Quality); // 100 is lossless
+    else if (Extension.startsWith(QLatin1String("tif")))
+        writer.setCompression(1); // LZW
+    if (!writer.write(view))
+        throw SurfaceError("Cannot write file " + name + ": " + writer.errorString().toStdString());
+    if (!file.commit())
+        throw SurfaceError("Cannot write file " + name);
+}
+
+} // namespace
+
+void WriteImageFile(const TWin& Image, const QString& FileName, int Quality)
+{
+    const QString extension = QFileInfo(FileName).suffix().toLower();
+    if (extension == QLatin1String("bmp")) {
+        Image.SaveToFile(QFile::encodeName(FileName).toStdString());
+        return;
+    }
+    const QStringList writable = WritableExtensionList();
+    if (!writable.contains(extension))
+        throw SurfaceError("Cannot save " + FileName.toStdString() +
+                           ": Tavrin saves only files ending in ." +
+                           writable.join(QLatin1String(", .")).toStdString());
+    WriteWithQt(Image, FileName, extension, Quality);
+}
+
+} // namespace tavrin

@@ -1,0 +1,54 @@
+// Image files of every format the program opens and saves. Bitmaps keep the
+// engine's own reader and writer; other formats go through Qt's image
+// readers and writers (HEIC and AVIF through libheif) and arrive as the same
+// 24-bit surface:
+//   - an EXIF orientation is applied, so a portrait photo stands upright;
+//   - an image with a colour profile is converted to sRGB;
+//   - transparency is composited over black, the render's background:
+//     each channel becomes round(colour x alpha / full scale);
+//   - 16-bit channels are rounded to the nearest 8-bit value (v / 257);
+//   - grey and palette images are expanded to colour;
+//   - an animation or a multi-page file opens at its first frame.
+// Sizes past the surface's limits are refused from the size the file
+// announces, before any pixel memory is allocated.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+#include "TWin.h"
+
+namespace tavrin {
+
+// Reads FileName by its content, never by its extension. Throws SurfaceError
+// with a message that names the file and says what is wrong.
+TWin ReadImageFile(const QString& FileName);
+
+// The same for a file's bytes in memory; Name only appears in messages.
+TWin DecodeImage(const QByteArray& Data, const QString& Name);
+
+// Lets the format choose its own quality.
+constexpr int DefaultQuality = -1;
+
+// Writes Image in the format of FileName's extension, in any letter case:
+// .bmp is the engine's 24-bit bitmap, .png and .tif/.tiff are lossless,
+// .jpg/.jpeg have quality 92 unless Quality (1-100) is given, .webp is
+// lossless unless Quality is given. The target is replaced only by a
+// complete file; on failure SurfaceError is thrown and the old file stays.
+void WriteImageFile(const TWin& Image, const QString& FileName, int Quality = DefaultQuality);
+
+// A format WriteImageFile writes: its name for people ("PNG") and its
+// extensions, lower case without dots, the usual one first.
+struct TWritableFormat {
+    QString Name;
+    QStringList Extensions;
+};
+std::vector<TWritableFormat> WritableFormats();
+
+// The extensions of every format that can be read, lower case without dots, sorted.
+QStringList ReadableExtensions();
+
+} // namespace tavrin

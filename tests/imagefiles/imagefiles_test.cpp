@@ -1,0 +1,546 @@
+// The image front end: every PNG layout against the samples written with
+// libpng, round trips of the lossless formats, the conversion rules, header
+// bombs under an address-space limit, and the writer's choices.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QBuffer>
+#include <QColorSpace>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QImageWriter>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <functional>
+#include <random>
+#include <tuple>
+
+#include <gtest/gtest.h>
+
+#include "../surface/TestImages.h"
+#include "ImageFiles.h"
+#include "PngWriter.h"
+
+#include <libheif/heif.h>
+#include "BitmapFile.h"
+
+namespace tavrin {
+namespace {
+
+using test::PixelAt;
+using test::SamePixels;
+
+std::vector<std::uint8_t> EncodeBitmapOf(const TWin& Picture)
+{
+    return EncodeBitmap(Picture);
+}
+
+QByteArray Bytes(const std::vector<std::uint8_t>& Data)
+{
+    return QByteArray(reinterpret_cast<const char*>(Data.data()), qsizetype(Data.size()));
+}
+
+std::string ErrorOf(const std::function<void()>& Action)
+{
+    try {
+        Action();
+    } catch (const SurfaceError& error) {
+        return error.what();
+    }
+    return "(no error)";
+}
+
+// 0xRRGGBB of one colour at full scale Max over black: round(c x a / Max^2 x 255).
+std::uint32_t OverBlack(const std::uint32_t (&Rgb)[3], std::uint32_t Alpha, std::uint32_t Max)
+{
+    std::uint32_t pixel = 0;
+    for (const std::uint32_t c : Rgb)
+        pixel = pixel << 8 |
+                std::uint32_t(std::lround(double(c) * Alpha / (double(Max) * Max) * 255.0));
+    return pixel;
+}
+
+// What the front end must show for pixel I of a fixture written with libpng.
+std::uint32_t Expected(const test::TPngPicture& P, std::size_t I)
+{
+    const int channels = test::Channels(P.ColourType);
+    const std::uint16_t* s = &P.Samples[I * channels];
+    const std::uint32_t max = (1u << P.Depth) - 1;
+    switch (P.ColourType) {
+    case PNG_COLOR_TYPE_PALETTE: {
+        const png_color c = P.Palette[s[0]];
+        const std::uint32_t alpha = s[0] < P.PaletteAlpha.size() ? P.PaletteAlpha[s[0]] : 255;
+        return OverBlack({c.red, c.green, c.blue}, alpha, 255);
+    }
+    case PNG_COLOR_TYPE_GRAY: {
+        const bool keyed = !P.Key.empty() && s[0] == P.Key[0];
+        return OverBlack({s[0], s[0], s[0]}, keyed ? 0 : max, max);
+    }
+    case PNG_COLOR_TYPE_RGB: {
+        const bool keyed = !P.Key.empty() && s[0] == P.Key[0] && s[1] == P.Key[1] && s[2] == P.Key[2];
+        return OverBlack({s[0], s[1], s[2]}, keyed ? 0 : max, max);
+    }
+    case PNG_COLOR_TYPE_GRAY_ALPHA:
+        return OverBlack({s[0], s[0], s[0]}, s[1], max);
+    default:
+        return OverBlack({s[0], s[1], s[2]}, s[3], max);
+    }
+}
+
+// A 13 x 7 picture of random samples; with transparency, a third of the
+// pixels take the colour key, and palette entries get every kind of alpha.
+test::TPngPicture RandomPng(int ColourType, int Depth, bool Transparent, std::uint32_t Seed)
+{
+    std::mt19937 random(Seed);
+    test::TPngPicture p{13, 7, ColourType, Depth, {}, {}, {}, {}};
+    const int channels = test::Channels(ColourType);
+    const std::uint32_t max = (1u << Depth) - 1;
+    p.Samples.resize(std::size_t(p.Width) * p.Height * channels);
+    for (std::uint16_t& sample : p.Samples)
+        sample = std::uint16_t(random() & max);
+    if (ColourType == PNG_COLOR_TYPE_PALETTE) {
+        for (std::uint32_t i = 0; i <= max; ++i)
+            p.Palette.push_back({std::uint8_t(random()), std::uint8_t(random()), std::uint8_t(random())});
+        if (Transparent) // shorter than the palette: the last entries stay opaque
+            for (std::uint32_t i = 0; i < std::max(1u, max); ++i)
+                p.PaletteAlpha.push_back(i % 3 == 0 ? 0 : i % 3 == 1 ? 128 : std::uint8_t(random()));
+    } else if (Transparent && (ColourType == PNG_COLOR_TYPE_GRAY || ColourType == PNG_COLOR_TYPE_RGB)) {
+        p.Key.assign(p.Samples.begin(), p.Samples.begin() + channels);
+        for (std::size_t i = 0; i < p.Samples.size() / channels; i += 3)
+            std::copy(p.Key.begin(), p.Key.end(), p.Samples.begin() + i * channels);
+    }
+    return p;
+}
+
+using PngLayout = std::tuple<int, int, bool>; // colour type, depth, transparency
+
+class PngLayouts : public ::testing::TestWithParam<PngLayout> {};
+
+TEST_P(PngLayouts, EveryPixelAsTheSamplesSay)
+{
+    const auto [type, depth, transparent] = GetParam();
+    const test::TPngPicture png = RandomPng(type, depth, transparent, std::uint32_t(type * 100 + depth));
+    const TWin image = DecodeImage(Bytes(test::WritePng(png)), QStringLiteral("layout.png"));
+    ASSERT_EQ(image.Width(), png.Width);
+    ASSERT_EQ(image.Height(), png.Height);
+    int wrong = 0;
+    for (int y = 0; y < png.Height; ++y)
+        for (int x = 0; x < png.Width; ++x) {
+            const std::uint32_t want = Expected(png, std::size_t(y) * png.Width + x);
+            if (PixelAt(image, x, y) != want && ++wrong <= 3)
+                ADD_FAILURE() << "pixel (" << x << ", " << y << ") is " << std::hex
+                              << PixelAt(image, x, y) << ", not " << want;
+        }
+    EXPECT_EQ(wrong, 0);
+}
+
+std::vector<PngLayout> AllPngLayouts()
+{
+    std::vector<PngLayout> layouts;
+    const std::pair<int, std::vector<int>> depths[] = {
+        {PNG_COLOR_TYPE_GRAY, {1, 2, 4, 8, 16}}, {PNG_COLOR_TYPE_RGB, {8, 16}},
+        {PNG_COLOR_TYPE_PALETTE, {1, 2, 4, 8}},  {PNG_COLOR_TYPE_GRAY_ALPHA, {8, 16}},
+        {PNG_COLOR_TYPE_RGB_ALPHA, {8, 16}}};
+    for (const auto& [type, list] : depths)
+        for (const int depth : list)
+            for (const bool transparent : {false, true})
+                if (!transparent || (type != PNG_COLOR_TYPE_GRAY_ALPHA && type != PNG_COLOR_TYPE_RGB_ALPHA))
+                    layouts.emplace_back(type, depth, transparent);
+    return layouts;
+}
+
+std::string LayoutName(const ::testing::TestParamInfo<PngLayout>& Info)
+{
+    const auto [type, depth, transparent] = Info.param;
+    return "Type" + std::to_string(type) + "Depth" + std::to_string(depth) +
+           (transparent ? "Transparent" : "Opaque");
+}
+
+INSTANTIATE_TEST_SUITE_P(AllColourTypes, PngLayouts, ::testing::ValuesIn(AllPngLayouts()),
+                         LayoutName);
+
+// Files written by the front end and read back by it.
+class FileTest : public ::testing::Test {
+protected:
+    QString Path(const QString& Name) const { return Dir.filePath(Name); }
+    QByteArray Contents(const QString& Name) const
+    {
+        QFile file(Path(Name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    void Put(const QString& Name, const QByteArray& Data) const
+    {
+        QFile file(Path(Name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(Data);
+    }
+    QTemporaryDir Dir;
+};
+
+TEST_F(FileTest, LosslessFormatsGiveBackEveryPixel)
+{
+    const TWin picture = test::RandomPicture(13, 7, 5);
+    for (const QString name : {"a.png", "b.WEBP", "c.tif", "d.TIFF", "e.bmp"}) {
+        WriteImageFile(picture, Path(name));
+        EXPECT_TRUE(SamePixels(ReadImageFile(Path(name)), picture)) << name.toStdString();
+    }
+    // The bitmap road is the engine's writer, byte for byte.
+    const std::vector<std::uint8_t> bitmap = EncodeBitmapOf(picture);
+    EXPECT_EQ(Contents("e.bmp"), Bytes(bitmap));
+}
+
+// Smooth ramps of different slopes per channel: what a lossy coder keeps well.
+TWin Ramps(int Width, int Height)
+{
+    TWin picture(Width, Height);
+    for (int y = 0; y < Height; ++y)
+        for (int x = 0; x < Width; ++x) {
+            std::uint8_t* p = picture.Row(y) + 3 * x;
+            p[0] = std::uint8_t(x * 5);
+            p[1] = std::uint8_t(y * 9 + 20);
+            p[2] = std::uint8_t((x + y) * 3);
+        }
+    return picture;
+}
+
+TEST_F(FileTest, JpegIsCloseAndQualityCounts)
+{
+    const TWin picture = Ramps(41, 23);
+    WriteImageFile(picture, Path("default.jpg"));
+    WriteImageFile(picture, Path("low.JPEG"), 10);
+    const TWin back = ReadImageFile(Path("default.jpg"));
+    ASSERT_EQ(back.Width(), 41);
+    ASSERT_EQ(back.Height(), 23);
+    double error = 0;
+    for (int y = 0; y < 23; ++y)
+        for (int x = 0; x < 3 * 41; ++x)
+            error += std::abs(int(back.Row(y)[x]) - int(picture.Row(y)[x]));
+    EXPECT_LT(error / (41 * 23 * 3), 2.0);
+    EXPECT_LT(Contents("low.JPEG").size(), Contents("default.jpg").size());
+    // A quality makes WebP lossy, and smaller.
+    const TWin noise = test::RandomPicture(64, 48, 9);
+    WriteImageFile(noise, Path("lossless.webp"));
+    WriteImageFile(noise, Path("lossy.webp"), 50);
+    EXPECT_TRUE(SamePixels(ReadImageFile(Path("lossless.webp")), noise));
+    EXPECT_FALSE(SamePixels(ReadImageFile(Path("lossy.webp")), noise));
+    EXPECT_LT(Contents("lossy.webp").size(), Contents("lossless.webp").size());
+}
+
+TEST_F(FileTest, ContentNotExtensionChoosesTheReader)
+{
+    const TWin picture = test::RandomPicture(5, 3, 2);
+    WriteImageFile(picture, Path("real.png"));
+    Put("named.jpg", Contents("real.png"));
+    EXPECT_TRUE(SamePixels(ReadImageFile(Path("named.jpg")), picture));
+    WriteImageFile(picture, Path("real.bmp"));
+    Put("bitmap.png", Contents("real.bmp"));
+    EXPECT_TRUE(SamePixels(ReadImageFile(Path("bitmap.png")), picture));
+}
+
+TEST_F(FileTest, UnknownExtensionsListTheWritableOnes)
+{
+    const TWin picture(3, 2);
+    for (const QString name : {"x.gif", "x", "x.heic"}) {
+        const std::string message = ErrorOf([&] { WriteImageFile(picture, Path(name)); });
+        EXPECT_NE(message.find(Path(name).toStdString()), std::string::npos) << message;
+        EXPECT_NE(message.find(".bmp, .png, .jpg, .jpeg, .webp, .tif, .tiff"), std::string::npos)
+            << message;
+        EXPECT_FALSE(QFile::exists(Path(name)));
+    }
+}
+
+TEST_F(FileTest, FailedSaveLeavesTheOldFile)
+{
+    Put("kept.png", "old contents");
+    QFile::setPermissions(Path("kept.png"), QFile::ReadOwner);
+    const TWin picture = test::RandomPicture(4, 4, 1);
+    if (::geteuid() != 0) { // root may write anything
+        EXPECT_NE(ErrorOf([&] { WriteImageFile(picture, Path("kept.png")); }), "(no error)");
+        EXPECT_EQ(Contents("kept.png"), "old contents");
+    }
+    EXPECT_NE(ErrorOf([&] { WriteImageFile(picture, Path("no/such/folder.png")); }), "(no error)");
+    EXPECT_NE(ErrorOf([&] { WriteImageFile(TWin(), Path("empty.png")); }), "(no error)");
+    EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"kept.png"});
+}
+
+TEST_F(FileTest, BrokenFilesNameTheFileAndSayWhy)
+{
+    const TWin picture = test::RandomPicture(40, 30, 3);
+    WriteImageFile(picture, Path("good.png"));
+    WriteImageFile(picture, Path("good.jpg"));
+    Put("cut.png", Contents("good.png").left(60));
+    Put("cut.jpg", Contents("good.jpg").left(200));
+    Put("text.png", "hello, this is not a picture\n");
+    Put("empty.webp", "");
+    const std::pair<const char*, const char*> cases[] = {
+        {"cut.png", "damaged or cut short"}, {"cut.jpg", "damaged or cut short"},
+        {"text.png", "not an image file"},   {"empty.webp", "not an image file"},
+        {"missing.png", "Cannot open file"}};
+    for (const auto& [name, why] : cases) {
+        const std::string message = ErrorOf([&] { ReadImageFile(Path(name)); });
+        EXPECT_NE(message.find(Path(name).toStdString()), std::string::npos) << message;
+        EXPECT_NE(message.find(why), std::string::npos) << message;
+    }
+}
+
+// Runs Action in a child process whose address space may grow by only
+// 64 MiB: a decoder that allocated for the size a header announces could not.
+std::string ErrorUnderAddressLimit(const std::function<std::string()>& Action)
+{
+    int channel[2];
+    if (pipe(channel) != 0)
+        return "(no pipe)";
+    const pid_t child = fork();
+    if (child == 0) {
+        close(channel[0]);
+        QFile status(QStringLiteral("/proc/self/statm"));
+        status.open(QIODevice::ReadOnly);
+        const rlim_t pages = status.readAll().split(' ').value(0).toULongLong();
+        const rlim_t limit = pages * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(64) << 20);
+        const rlimit small{limit, limit};
+        setrlimit(RLIMIT_AS, &small);
+        const std::string message = Action();
+        (void)!write(channel[1], message.data(), message.size());
+        _exit(0);
+    }
+    close(channel[1]);
+    std::string message;
+    char buffer[256];
+    for (ssize_t got; (got = read(channel[0], buffer, sizeof buffer)) > 0;)
+        message.append(buffer, std::size_t(got));
+    close(channel[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? message : "(child failed)";
+}
+
+// A valid PNG header and a few bytes of deflated data, announcing any size.
+QByteArray PngHeader(int Width, int Height, int Depth, int ColourType)
+{
+    test::TPngPicture tiny{1, 1, ColourType, Depth, {}, {}, {}, {}};
+    tiny.Samples.assign(std::size_t(test::Channels(ColourType)), 0);
+    QByteArray file = Bytes(test::WritePng(tiny));
+    const auto put32 = [&](int At, std::uint32_t V) {
+        for (int i = 0; i < 4; ++i)
+            file[At + i] = char(V >> (24 - 8 * i));
+    };
+    put32(16, std::uint32_t(Width));
+    put32(20, std::uint32_t(Height));
+    put32(29, std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(file.constData() + 12), 17)));
+    return file;
+}
+
+TEST(HeaderBombs, RefusedBeforeAnythingIsAllocated)
+{
+    const std::tuple<int, int, int, int, const char*> cases[] = {
+        {60000, 60000, 8, PNG_COLOR_TYPE_RGB, "larger than 32767 pixels a side"},
+        {60000, 60000, 16, PNG_COLOR_TYPE_RGB, "larger than 32767 pixels a side"},
+        {30000, 30000, 8, PNG_COLOR_TYPE_RGB_ALPHA, "needs more than 1 GiB"},
+        {32767, 32767, 16, PNG_COLOR_TYPE_RGB, "needs more than 1 GiB"},
+        {1, 32768, 1, PNG_COLOR_TYPE_GRAY, "larger than 32767 pixels a side"}};
+    for (const auto& [width, height, depth, type, why] : cases) {
+        const QByteArray file = PngHeader(width, height, depth, type);
+        EXPECT_LT(file.size(), 120);
+        const std::string message = ErrorUnderAddressLimit(
+            [&] { return ErrorOf([&] { DecodeImage(file, QStringLiteral("bomb.png")); }); });
+        EXPECT_EQ(message.rfind("Cannot open bomb.png: ", 0), 0u) << message;
+        EXPECT_NE(message.find(why), std::string::npos) << width << " x " << height << ": " << message;
+    }
+}
+
+// Within Tolerance of 0xRRGGBB in every channel.
+::testing::AssertionResult Near(std::uint32_t Got, std::uint32_t Want, int Tolerance)
+{
+    for (int shift = 0; shift <= 16; shift += 8)
+        if (std::abs(int(Got >> shift & 0xFF) - int(Want >> shift & 0xFF)) > Tolerance)
+            return ::testing::AssertionFailure() << std::hex << Got << " is not near " << Want;
+    return ::testing::AssertionSuccess();
+}
+
+// Six 8 x 8 blocks of flat colour, three across and two down.
+constexpr std::uint32_t Blocks[2][3] = {{0xE01010, 0x10E010, 0x1010E0}, {0xE0E010, 0x10E0E0, 0xE010E0}};
+
+TWin BlockPicture()
+{
+    TWin picture(24, 16);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 24; ++x) {
+            const std::uint32_t c = Blocks[y / 8][x / 8];
+            std::uint8_t* p = picture.Row(y) + 3 * x;
+            p[0] = std::uint8_t(c);
+            p[1] = std::uint8_t(c >> 8);
+            p[2] = std::uint8_t(c >> 16);
+        }
+    return picture;
+}
+
+TEST_F(FileTest, ExifOrientationSixStandsThePhotoUpright)
+{
+    WriteImageFile(BlockPicture(), Path("plain.jpg"));
+    // An APP1 segment after the start marker: a big-endian TIFF header and
+    // one IFD entry, Orientation (0x0112), SHORT, 6: turn 90 degrees clockwise.
+    const QByteArray exif = QByteArray::fromHex("FFE10022"
+                                                "457869660000"
+                                                "4D4D002A00000008"
+                                                "0001"
+                                                "011200030000000100060000"
+                                                "00000000");
+    ASSERT_EQ(exif.size() - 2, 0x22);
+    Put("turned.jpg", Contents("plain.jpg").insert(2, exif));
+    const TWin image = ReadImageFile(Path("turned.jpg"));
+    ASSERT_EQ(image.Width(), 16);
+    ASSERT_EQ(image.Height(), 24);
+    // The left column of blocks becomes the top row, bottom block first.
+    for (int row = 0; row < 3; ++row)
+        for (int column = 0; column < 2; ++column)
+            EXPECT_TRUE(Near(PixelAt(image, column * 8 + 4, row * 8 + 4), Blocks[1 - column][row], 8))
+                << "block " << column << ", " << row;
+}
+
+// A GIF of two 3 x 2 frames. Its LZW codes are 3 bits wide: a clear code
+// before every pixel keeps the code table from growing.
+QByteArray TwoFrameGif()
+{
+    QByteArray gif("GIF89a");
+    gif += QByteArray::fromHex("03000200" "A1" "0000"); // screen 3 x 2, 4-colour table
+    gif += QByteArray::fromHex("FF0000" "00FF00" "0000FF" "FFFFFF");
+    gif += QByteArray::fromHex("21FF0B") + "NETSCAPE2.0" + QByteArray::fromHex("0301000000");
+    for (const std::array<int, 6>& frame : {std::array{0, 1, 2, 3, 0, 1}, std::array{3, 3, 3, 2, 2, 2}}) {
+        gif += QByteArray::fromHex("21F904" "04" "0A00" "00" "00"); // 0.1 s
+        gif += QByteArray::fromHex("2C" "00000000" "03000200" "00" "02");
+        std::uint32_t bits = 0;
+        int count = 0;
+        QByteArray data;
+        const auto code = [&](int Code) {
+            bits |= std::uint32_t(Code) << count;
+            for (count += 3; count >= 8; count -= 8, bits >>= 8)
+                data += char(bits & 0xFF);
+        };
+        for (const int index : frame) {
+            code(4);
+            code(index);
+        }
+        code(5);
+        if (count > 0)
+            data += char(bits & 0xFF);
+        gif += char(data.size()) + data + '\0';
+    }
+    return gif + ';';
+}
+
+TEST(ConversionRules, AnimationOpensAtItsFirstFrame)
+{
+    const TWin image = DecodeImage(TwoFrameGif(), QStringLiteral("two.gif"));
+    ASSERT_EQ(image.Width(), 3);
+    ASSERT_EQ(image.Height(), 2);
+    const std::uint32_t first[2][3] = {{0xFF0000, 0x00FF00, 0x0000FF}, {0xFFFFFF, 0xFF0000, 0x00FF00}};
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x)
+            EXPECT_EQ(PixelAt(image, x, y), first[y][x]) << x << ", " << y;
+}
+
+// Adobe RGB (1998) to sRGB, worked out by hand: the two share their red and
+// blue primaries and white point, so only green mixes into the others.
+std::uint32_t AdobeToSrgb(std::uint32_t Adobe)
+{
+    const auto linear = [](std::uint32_t C) { return std::pow((C & 0xFF) / 255.0, 563.0 / 256.0); };
+    const double r = linear(Adobe >> 16), g = linear(Adobe >> 8), b = linear(Adobe);
+    const double srgb[3] = {1.39836 * r - 0.39836 * g, g, -0.04293 * g + 1.04293 * b};
+    std::uint32_t pixel = 0;
+    for (double c : srgb) {
+        c = std::clamp(c, 0.0, 1.0);
+        c = c <= 0.0031308 ? 12.92 * c : 1.055 * std::pow(c, 1 / 2.4) - 0.055;
+        pixel = pixel << 8 | std::uint32_t(std::lround(c * 255));
+    }
+    return pixel;
+}
+
+TEST_F(FileTest, ColourProfilesAreConvertedToSrgb)
+{
+    const std::uint32_t colours[] = {0xC86432, 0x40A0F0, 0x30C060, 0xF0F020};
+    // Columns 8 pixels wide, so that JPEG's halved colour resolution keeps them.
+    QImage adobe(32, 8, QImage::Format_RGB32);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 32; ++x)
+            adobe.setPixel(x, y, colours[x / 8] | 0xFF000000);
+    adobe.setColorSpace(QColorSpace(QColorSpace::AdobeRgb));
+    ASSERT_TRUE(QImageWriter(Path("adobe.png")).write(adobe));
+    ASSERT_TRUE(QImageWriter(Path("adobe.jpg")).write(adobe));
+    // Unconverted, every colour would be off by 27 or more in some channel.
+    for (const auto& [name, tolerance] : {std::pair{"adobe.png", 2}, std::pair{"adobe.jpg", 12}}) {
+        const TWin image = ReadImageFile(Path(name));
+        for (int x = 0; x < 4; ++x)
+            EXPECT_TRUE(Near(PixelAt(image, x * 8 + 4, 4), AdobeToSrgb(colours[x]), tolerance))
+                << name << " colour " << x;
+    }
+}
+
+// The picture encoded by libheif's own encoder for Format, or empty when the
+// packaged library has none.
+QByteArray EncodeHeif(heif_compression_format Format, const TWin& Picture)
+{
+    if (!heif_have_encoder_for_format(Format))
+        return {};
+    heif_context* context = heif_context_alloc();
+    heif_encoder* encoder = nullptr;
+    heif_image* image = nullptr;
+    QByteArray file;
+    if (heif_context_get_encoder_for_format(context, Format, &encoder).code == heif_error_Ok &&
+        heif_image_create(Picture.Width(), Picture.Height(), heif_colorspace_RGB,
+                          heif_chroma_interleaved_RGB, &image).code == heif_error_Ok &&
+        heif_image_add_plane(image, heif_channel_interleaved, Picture.Width(), Picture.Height(), 8)
+                .code == heif_error_Ok) {
+        int stride = 0;
+        std::uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+        for (int y = 0; y < Picture.Height(); ++y)
+            for (int x = 0; x < Picture.Width(); ++x)
+                for (int c = 0; c < 3; ++c) // blue, green, red to red, green, blue
+                    plane[y * stride + 3 * x + c] = Picture.Row(y)[3 * x + 2 - c];
+        heif_encoder_set_lossy_quality(encoder, 90);
+        heif_writer writer{1, [](heif_context*, const void* Data, size_t Size, void* Out) {
+                               static_cast<QByteArray*>(Out)->append(static_cast<const char*>(Data),
+                                                                     qsizetype(Size));
+                               return heif_error{heif_error_Ok, heif_suberror_Unspecified, ""};
+                           }};
+        if (heif_context_encode_image(context, image, encoder, nullptr, nullptr).code == heif_error_Ok)
+            heif_context_write(context, &writer, &file);
+    }
+    heif_image_release(image);
+    if (encoder)
+        heif_encoder_release(encoder);
+    heif_context_free(context);
+    return file;
+}
+
+TEST_F(FileTest, HeicAndAvifOpenThroughLibheif)
+{
+    const TWin picture = BlockPicture();
+    for (const auto& [format, name] : {std::pair{heif_compression_HEVC, "photo.heic"},
+                                       std::pair{heif_compression_AV1, "photo.avif"}}) {
+        const QByteArray file = EncodeHeif(format, picture);
+        if (file.isEmpty()) {
+            ADD_FAILURE() << "libheif cannot write " << name << " here";
+            continue;
+        }
+        Put(name, file);
+        const TWin image = ReadImageFile(Path(name));
+        ASSERT_EQ(image.Width(), 24) << name;
+        ASSERT_EQ(image.Height(), 16) << name;
+        for (int row = 0; row < 2; ++row)
+            for (int column = 0; column < 3; ++column)
+                EXPECT_TRUE(Near(PixelAt(image, column * 8 + 4, row * 8 + 4), Blocks[row][column], 12))
+                    << name << " block " << column << ", " << row;
+        // Cut short, it is refused with the file's name.
+        Put(QStringLiteral("cut-") + name, file.left(file.size() / 2));
+        const std::string message = ErrorOf([&] { ReadImageFile(Path(QStringLiteral("cut-") + name)); });
+        EXPECT_NE(message.find("cut-" + std::string(name) + ": "), std::string::npos) << message;
+    }
+}
+
+} // namespace
+} // namespace tavrin
