@@ -5,10 +5,13 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QShowEvent>
 #include <QUrl>
 #include <QWindow>
@@ -65,6 +68,8 @@ TForm1::TForm1(const QString& FileName, TSoundPlayer& Sounds, QWidget* Parent)
     setWindowTitle(QStringLiteral("Tavrin"));
     setGeometry(38, 86, 187, 68);
     setAcceptDrops(true);
+    // The paint covers every pixel it is asked for: no background first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     CreatePopupMenu();
     OrvelSystemMenu1 = new TOrvelSystemMenu(this);
     OrvelSystemMenu1->setPosition(0);
@@ -164,6 +169,7 @@ bool TForm1::LoadImage(const QString& Name)
         tavrin::TWin output(source);
         SourceSurface->swap(source);
         OutputSurface->swap(output);
+        Rendered.SetComplete(OutputSurface->Width(), OutputSurface->Height());
     } catch (const std::exception& error) {
         TApplication::HandleException(error);
         return false;
@@ -185,10 +191,41 @@ void TForm1::ShowImage()
     Beeper(1);
 }
 
+tavrin::TWin& TForm1::Output()
+{
+    Rendered.EnsureAll(*SourceSurface, *OutputSurface);
+    return *OutputSurface;
+}
+
+void TForm1::ShowPositions(const tavrin::SliderPositions& Positions)
+{
+    Rendered.SetPositions(OutputSurface->Width(), OutputSurface->Height(), Positions);
+    Stale = rect();
+    PaintStaleVisible();
+}
+
+QRegion TForm1::VisiblePart() const
+{
+    const QRect window(mapToGlobal(QPoint(0, 0)), size());
+    QRegion shown;
+    for (const QScreen* screen : QGuiApplication::screens())
+        shown += screen->geometry() & window;
+    return shown.translated(-window.topLeft());
+}
+
+void TForm1::PaintStaleVisible()
+{
+    // The backing store keeps what was painted before; it shows again as it
+    // is when the window moves, so what comes into view is painted first.
+    const QRegion due = Stale & VisiblePart();
+    if (!due.isEmpty() && isVisible())
+        repaint(due);
+}
+
 bool TForm1::SaveOutput(const QString& Name)
 {
     try {
-        OutputSurface->SaveToFile(NativeName(Name));
+        Output().SaveToFile(NativeName(Name));
     } catch (const std::exception& error) {
         TApplication::HandleException(error);
         return false;
@@ -235,20 +272,45 @@ void TForm1::showEvent(QShowEvent* Event)
         QMetaObject::invokeMethod(this, &TForm1::FormShow, Qt::QueuedConnection);
 }
 
-void TForm1::paintEvent(QPaintEvent*)
-{
-    QPainter canvas(this);
-    FormPaint(canvas);
-}
-
-void TForm1::FormPaint(QPainter& Canvas)
+void TForm1::paintEvent(QPaintEvent* Event)
 {
     if (!OutputSurface)
         return;
-    TPainterTarget target(Canvas);
+    // Only the parts asked for are drawn, in device pixels.
+    const qreal ratio = devicePixelRatioF();
+    const auto device = [ratio](const QRect& Logical) {
+        return QRectF(Logical.x() * ratio, Logical.y() * ratio, Logical.width() * ratio,
+                      Logical.height() * ratio)
+            .toAlignedRect();
+    };
+    for (const QRect& part : Event->region()) {
+        const QRect area = device(part);
+        Rendered.Ensure(*SourceSurface, *OutputSurface,
+                        tavrin::TRect{area.left(), area.top(), area.right() + 1, area.bottom() + 1});
+    }
+    Stale -= Event->region();
+    QPainter canvas(this);
+    // The paint covers the window (no background first) except where the
+    // window's device pixels reach past the surface: its last partial pixels.
+    const int right = qFloor(OutputSurface->Width() / ratio);
+    const int bottom = qFloor(OutputSurface->Height() / ratio);
+    canvas.fillRect(QRect(right, 0, width() - right, height()), palette().window());
+    canvas.fillRect(QRect(0, bottom, width(), height() - bottom), palette().window());
+    FormPaint(canvas, device(Event->rect()));
+}
+
+void TForm1::FormPaint(QPainter& Canvas, const QRect& Area)
+{
+    TPainterTarget target(Canvas, Area);
     const qreal ratio = devicePixelRatioF();
     OutputSurface->Draw(target, 0, 0, 0, OutputSurface->Width(), OutputSurface->Height(),
                         qRound(width() * ratio), qRound(height() * ratio));
+}
+
+void TForm1::moveEvent(QMoveEvent* Event)
+{
+    QWidget::moveEvent(Event);
+    PaintStaleVisible();
 }
 
 void TForm1::closeEvent(QCloseEvent* Event)

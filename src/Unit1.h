@@ -5,12 +5,14 @@
 
 #include <QPoint>
 #include <QPointer>
+#include <QRegion>
 #include <QString>
 #include <QWidget>
 
 #include <memory>
 #include <optional>
 
+#include "LazyOutput.h"
 #include "TWin.h"
 #include "framework/Dialogs.h"
 
@@ -30,7 +32,13 @@ public:
     void SetWindows(QWidget* About, QWidget* Help, QWidget* ControlPanel);
 
     tavrin::TWin& Source() { return *SourceSurface; }
-    tavrin::TWin& Output() { return *OutputSurface; }
+    // The output, completed first: a slider step draws only what the screens
+    // show, and every reader of the output gets the whole render.
+    tavrin::TWin& Output();
+    // A slider step: the output becomes the render of Positions, drawn and
+    // painted at once where a screen shows the window, elsewhere when it
+    // comes into view or is read.
+    void ShowPositions(const tavrin::SliderPositions& Positions);
     const QString& CurrentFile() const { return FileName; }
     void SetCurrentFile(const QString& Name) { FileName = Name; }
     bool SoundOn() const { return SoundSwitch; }
@@ -73,6 +81,7 @@ public:
 protected:
     void showEvent(QShowEvent* Event) override;
     void paintEvent(QPaintEvent* Event) override;
+    void moveEvent(QMoveEvent* Event) override;
     void closeEvent(QCloseEvent* Event) override;
     void contextMenuEvent(QContextMenuEvent* Event) override;
     void mousePressEvent(QMouseEvent* Event) override;
@@ -83,7 +92,11 @@ protected:
 
 private:
     void FormCreate(const QString& CommandLineFile);
-    void FormPaint(QPainter& Canvas);
+    void FormPaint(QPainter& Canvas, const QRect& Area);
+    // The part of the window that some screen shows, in its own coordinates.
+    QRegion VisiblePart() const;
+    // Paints at once what shows of the parts painted before the last step.
+    void PaintStaleVisible();
     void CreatePopupMenu();
     bool LoadImage(const QString& Name);
     void ShowImage();
@@ -94,6 +107,10 @@ private:
     bool HasImage = false;
     std::unique_ptr<tavrin::TWin> SourceSurface;
     std::unique_ptr<tavrin::TWin> OutputSurface;
+    // Which tiles of the output hold the render of the current positions.
+    tavrin::TLazyOutput Rendered;
+    // Parts of the window whose painted pixels predate the last step.
+    QRegion Stale;
     QPointer<QWidget> AboutWindow;
     QPointer<QWidget> HelpWindow;
     QPointer<QWidget> ControlPanel;

@@ -48,11 +48,10 @@ tavrin::SliderPositions TForm4::Positions() const
 void TForm4::ScrollBar1Change()
 {
     try {
-        tavrin::Render(Canvas.Source(), Canvas.Output(), Positions());
+        Canvas.ShowPositions(Positions());
     } catch (const std::exception& error) {
         TApplication::HandleException(error);
     }
-    Canvas.repaint();
 }
 
 void TForm4::Button1Click()

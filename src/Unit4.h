@@ -27,7 +27,7 @@ public:
     const std::array<int, tavrin::SliderCount>& MemoryBank() const { return Memory; }
 
     // Runs on every slider change: renders the source into the output and
-    // repaints the canvas at once.
+    // repaints the canvas at once, both where a screen shows it.
     void ScrollBar1Change();
     void Button1Click();
     void Button2Click();

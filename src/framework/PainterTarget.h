@@ -3,20 +3,23 @@
 #pragma once
 
 #include <QImage>
+#include <QRect>
 
 #include "TWin.h"
 
 class QPainter;
 
-// The surface's pixels as a QImage that shares its memory (no copy). Valid
-// while the surface keeps its size; an empty surface gives a null image.
-QImage SurfaceImage(const tavrin::TWin& Surface);
+// Part of the surface's pixels (Part lies inside it) as a QImage that shares
+// its memory (no copy). Valid while the surface keeps its size; an empty
+// part gives a null image.
+QImage SurfaceImage(const tavrin::TWin& Surface, const QRect& Part);
 
 // Draws through a painter; one surface pixel covers one device pixel, also
-// when the painter's device has a device pixel ratio above 1.
+// when the painter's device has a device pixel ratio above 1. Block copies
+// draw only their part inside Area (device pixels), the part being painted.
 class TPainterTarget : public tavrin::TDrawTarget {
 public:
-    explicit TPainterTarget(QPainter& Painter);
+    TPainterTarget(QPainter& Painter, const QRect& Area);
 
     void BlockCopy(const tavrin::TWin& Source, int SrcX, int SrcY, int Width, int Height, int X,
                    int Y) override;
@@ -24,5 +27,6 @@ public:
 
 private:
     QPainter& Painter;
+    QRect Area;
     qreal Ratio;
 };
