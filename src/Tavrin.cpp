@@ -4,6 +4,7 @@
 
 #include <string_view>
 
+#include "DisplayPlatform.h"
 #include "Unit1.h"
 #include "Unit2.h"
 #include "Unit3.h"
@@ -18,8 +19,12 @@ namespace {
 QString FileArgument(const QCoreApplication& Application)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Turns, places, slices and reflects a bitmap image interactively."));
+    parser.setApplicationDescription(QStringLiteral(
+        "Turns, places, slices and reflects a bitmap image interactively.\n\n"
+        "On a Wayland desktop the windows go through XWayland whenever DISPLAY is set, so\n"
+        "that the image opens at the screen's top-left corner and the control panel stays\n"
+        "on top; QT_QPA_PLATFORM=wayland runs them on Wayland itself, where the compositor\n"
+        "places them."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("file"),
@@ -48,14 +53,19 @@ bool AsksForTextOnly(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    QCoreApplication::setApplicationName(QStringLiteral("Tavrin"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TAVRIN_VERSION));
     if (AsksForTextOnly(argc, argv)) {
+        // On a terminal the program goes by the command's name.
+        QCoreApplication::setApplicationName(QStringLiteral("tavrin"));
         QCoreApplication console(argc, argv);
         FileArgument(console); // prints and exits
         return 0;
     }
 
+    QCoreApplication::setApplicationName(QStringLiteral("Tavrin"));
+    PreferPlaceablePlatform();
+    // On Wayland the compositor finds the icon and the launcher by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral(TAVRIN_APP_ID));
     TApplication Application(argc, argv);
     TApplication::setWindowIcon(QIcon(QStringLiteral(":/pictures/icon.png")));
     const QString file = FileArgument(Application);
