@@ -13,6 +13,8 @@ packages=(
   clang libclang-rt-14-dev
   sox libsox-fmt-base
   fonts-liberation
+  help2man librsvg2-bin
+  desktop-file-utils appstream groff-base lintian dpkg-dev file weston qt6-wayland
 )
 
 missing=()

@@ -1,6 +1,6 @@
 // tavrin-render: the control panel's render without the windows.
-//   tavrin-render INPUT OUTPUT [--x-slice N] ... [--angle N] [--render] [--quality N]
-//   tavrin-render INPUT OUTPUT.webp --sweep angle:0:360 [--fps N] ...
+//   tavrin-render [--x-slice N] ... [--angle N] [--render] [--quality N] INPUT OUTPUT
+//   tavrin-render --sweep angle:0:360 [--fps N] ... INPUT OUTPUT.webp
 // With no slider option and no --render, OUTPUT is INPUT as loaded.
 #include <charconv>
 #include <chrono>
@@ -26,38 +26,52 @@ namespace {
 using tavrin::Slider;
 
 constexpr const char* Usage =
-    "Usage: tavrin-render INPUT OUTPUT [--x-slice N] [--y-slice N] [--tavrin-x N]\n"
-    "                     [--tavrin-y N] [--lock-xy N] [--x-position N] [--y-position N]\n"
-    "                     [--angle N] [--render] [--quality N]\n"
-    "       tavrin-render INPUT OUTPUT --sweep NAME:FROM:TO[:STEP] [--fps N]\n"
-    "                     [--quality N] [--progress] [--yes] [slider options]\n"
-    "       tavrin-render --formats\n"
+    "Usage: tavrin-render [OPTION]... INPUT OUTPUT\n"
+    "  or:  tavrin-render --sweep NAME:FROM:TO[:STEP] [OPTION]... INPUT OUTPUT\n"
+    "  or:  tavrin-render --formats\n"
     "Loads INPUT, renders it as the control panel would with the given slider positions\n"
     "(each clamped to its slider's range; sliders not given keep their initial positions)\n"
     "and saves the result. Without a slider option or --render, OUTPUT is INPUT as loaded.\n"
     "INPUT may be any image file Tavrin reads, recognised by its content. OUTPUT's\n"
     "extension, in any letter case, chooses the format written: .bmp (24-bit), .png,\n"
     ".jpg/.jpeg (quality 92 unless --quality is given), .webp (lossless unless --quality\n"
-    "is given), .tif/.tiff.\n"
+    "is given), .tif/.tiff. --name=N works as well as --name N.\n"
+    "\n"
     "With --sweep, one slider runs from FROM to TO in steps of STEP (1 unless given;\n"
     "either direction; TO is the last frame when a step lands on it) while the others\n"
     "stay as the options set them; every frame is the render of its positions, clamped.\n"
     "NAME is a slider option without its dashes: x-slice, y-slice, tavrin-x, tavrin-y,\n"
     "lock-xy, x-position, y-position or angle. At most 10000 frames, counted before\n"
     "clamping. OUTPUT chooses the format:\n"
-    "  NAME.webp   animated WebP, lossless unless --quality is given, looping forever\n"
-    "  NAME.gif    animated GIF, looping forever; frames of more than 256 colours are\n"
-    "              reduced to 256, others are stored exactly\n"
-    "  NAME-%04d.bmp  one bitmap per frame, numbered from 1 (%d, %4d, %04d ...; %% is %)\n"
+    "  NAME.webp       animated WebP, lossless unless --quality is given, looping forever\n"
+    "  NAME.gif        animated GIF, looping forever; frames of more than 256 colours are\n"
+    "                  reduced to 256, others are stored exactly\n"
+    "  NAME-%04d.bmp   one bitmap per frame, numbered from 1 (%d, %4d, %04d ...; %% is %)\n"
+    "\n"
+    "Slider options:\n"
+    "  --x-slice N     slices across, 1 to 30 (initially 1)\n"
+    "  --y-slice N     slices down, 0 to 30 (initially 0, which counts as 1)\n"
+    "  --tavrin-x N    1 mirrors the slices across, 0 tiles them\n"
+    "  --tavrin-y N    1 mirrors the slices down, 0 tiles them\n"
+    "  --lock-xy N     1 mirrors both ways, whatever --tavrin-x and --tavrin-y say\n"
+    "  --x-position N  moves the picture right by N pixels, -1500 to 1500\n"
+    "  --y-position N  moves the picture down by N pixels, -1500 to 1500\n"
+    "  --angle N       turns the picture by N degrees, 0 to 360\n"
+    "  --render        renders even when no slider option is given\n"
+    "\n"
+    "Sweep options:\n"
     "  --sweep NAME:FROM:TO[:STEP]  the slider to sweep, whole numbers, STEP 1 or more\n"
-    "  --fps N       frames a second, 1 to 100 (25 unless given)\n"
-    "  --quality N   1 to 100: the quality of a JPEG, or a lossy WebP at that quality\n"
-    "  --progress    show frames done and time left even when standard error is not a\n"
-    "                terminal (on a terminal it is always shown)\n"
-    "  --yes         write an export estimated past 1 GiB without asking\n"
-    "  --formats     list the formats that can be read and written\n"
-    "  --help        show this help\n"
-    "  --version     show the version\n"
+    "  --fps N         frames a second, 1 to 100 (25 unless given)\n"
+    "  --progress      shows frames done and time left even when standard error is not\n"
+    "                  a terminal (on a terminal it is always shown)\n"
+    "  --yes           writes an export estimated past 1 GiB without asking\n"
+    "\n"
+    "Other options:\n"
+    "  --quality N     1 to 100: the quality of a JPEG, or a lossy WebP at that quality\n"
+    "  --formats       lists the formats that can be read and written\n"
+    "  --help          shows this help\n"
+    "  --version       shows the version\n"
+    "\n"
     "Exit status: 0 done, 1 a file could not be read or written, 2 bad arguments.\n";
 
 struct SliderOption {

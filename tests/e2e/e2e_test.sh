@@ -17,12 +17,7 @@ cleanup() {
 trap cleanup EXIT
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
-# Runs a check up to Tries times, a tenth of a second apart.
-retry() {
-  local tries=$1; shift
-  for _ in $(seq "$tries"); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
+source "$(dirname "$0")/windows.sh"
 shot() { import -window root "$work/screen.png"; }
 # Pixels of the screen's top-left W x H area that differ from a picture.
 differing() {
@@ -43,22 +38,10 @@ convert -size ${width}x${height} gradient:'#d02010-#1030e0' \
 
 "$tavrin" "$work/in.bmp" >"$work/tavrin.log" 2>&1 &
 pid=$!
-two_windows() { [ "$(xdotool search --onlyvisible --name '^Tavrin$' 2>/dev/null | wc -l)" -eq 2 ]; }
 retry 200 two_windows || fail "the canvas and the control panel did not both appear"
 
 read -r screen_w screen_h < <(xdotool getdisplaygeometry)
-canvas= panel=
-for window in $(xdotool search --onlyvisible --name '^Tavrin$'); do
-  eval "$(xdotool getwindowgeometry --shell "$window")"
-  if [ "$WIDTH" -eq "$width" ] && [ "$HEIGHT" -eq "$height" ]; then
-    canvas=$window
-    [ "$X" -eq 0 ] && [ "$Y" -eq 0 ] || fail "canvas at $X,$Y instead of 0,0"
-  else
-    panel=$window panel_x=$X panel_y=$Y panel_w=$WIDTH panel_h=$HEIGHT
-  fi
-done
-[ -n "$canvas" ] || fail "no window of the image's size"
-[ -n "$panel" ] || fail "no control panel"
+find_windows "$width" "$height"
 dx=$(( panel_x + panel_w / 2 - screen_w / 2 )) dy=$(( panel_y + panel_h / 2 - screen_h / 2 ))
 [ "${dx#-}" -le 2 ] && [ "${dy#-}" -le 2 ] || fail "control panel off centre by $dx,$dy"
 
@@ -75,11 +58,5 @@ xdotool key End
 retry 100 matches "$work/x-slice-30.bmp" \
   || fail "the canvas does not show X-Slice 30 ($(differing "$work/x-slice-30.bmp" $width $height) pixels differ)"
 
-"$close_window" "$panel"
-exited() { ! kill -0 "$pid" 2>/dev/null; }
-retry 100 exited || fail "the program did not end when its control panel closed"
-status=0
-wait "$pid" || status=$?
-pid=
-[ "$status" -eq 0 ] || fail "exit status $status"
+close_program "$close_window"
 echo "PASS"
