@@ -125,10 +125,11 @@ check_package() {
   [ -f "$package" ] || fail "no $(basename "$package") ($(ls "$work/package"))"
   [ "$(dpkg-deb -f "$package" Section)" = graphics ] || fail "section is not graphics"
   [ -n "$(dpkg-deb -f "$package" Maintainer)" ] || fail "no maintainer"
-  # Found by dpkg-shlibdeps from the binaries, and the plugins no binary names.
+  # Found by dpkg-shlibdeps from the binaries, and what no binary names.
   local depends
   depends=$(dpkg-deb -f "$package" Depends)
-  for field in libqt6widgets6 libqt6multimedia6 libsndfile1 qt6-qpa-plugins qt6-image-formats-plugins; do
+  for field in libqt6widgets6 libqt6multimedia6 libsndfile1 qt6-qpa-plugins qt6-image-formats-plugins \
+      fonts-liberation; do
     grep -q "\\b$field\\b" <<<"$depends" || fail "Depends lacks $field: $depends"
   done
   local file listing
