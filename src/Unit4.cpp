@@ -1,10 +1,13 @@
 #include "Unit4.h"
 
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QLayout>
 #include <QScreen>
 #include <QScrollBar>
 
+#include "SettingsText.h"
 #include "Unit1.h"
 #include "framework/Application.h"
 #include "framework/Dialogs.h"
@@ -21,6 +24,11 @@ TForm4::TForm4(TForm1& Canvas, QWidget* Parent)
                ui->ScrollBar5, ui->ScrollBar6, ui->ScrollBar7, ui->ScrollBar8};
     for (QScrollBar* slider : Sliders)
         connect(slider, &QScrollBar::valueChanged, this, &TForm4::ScrollBar1Change);
+    // Set after the form has named the sliders, which the value texts begin with.
+    for (TScrollBar* slider : {ui->ScrollBar1, ui->ScrollBar2, ui->ScrollBar3, ui->ScrollBar4,
+                               ui->ScrollBar5, ui->ScrollBar6, ui->ScrollBar7})
+        slider->setUnit(QString());
+    ui->ScrollBar8->setUnit(QStringLiteral("°"));
     connect(ui->Button1, &QPushButton::clicked, this, &TForm4::Button1Click);
     connect(ui->Button2, &QPushButton::clicked, this, &TForm4::Button2Click);
     connect(ui->File1, &QMenu::aboutToShow, this, &TForm4::File1Click);
@@ -30,6 +38,8 @@ TForm4::TForm4(TForm1& Canvas, QWidget* Parent)
     connect(ui->BeSilent1, &QAction::triggered, this, &TForm4::BeSilent1Click);
     connect(ui->MakeNoise1, &QAction::triggered, this, &TForm4::MakeNoise1Click);
     connect(ui->Exit1, &QAction::triggered, this, &TForm4::Exit1Click);
+    connect(ui->CopySettings1, &QAction::triggered, this, &TForm4::CopySettings1Click);
+    connect(ui->PasteSettings1, &QAction::triggered, this, &TForm4::PasteSettings1Click);
     connect(ui->Help1, &QAction::triggered, this, &TForm4::Help1Click);
     connect(ui->About1, &QAction::triggered, this, &TForm4::About1Click);
     connect(ui->Min1, &QAction::triggered, this, &TForm4::Min1Click);
@@ -70,6 +80,34 @@ void TForm4::Button2Click()
         Sliders[i]->setValue(Memory[i]);
         Memory[i] = kept;
     }
+}
+
+void TForm4::SetPositions(const tavrin::SliderPositions& Positions)
+{
+    if (Positions == this->Positions())
+        return;
+    for (int i = 0; i < tavrin::SliderCount; ++i) {
+        const QSignalBlocker quiet(Sliders[i]);
+        Sliders[i]->setValue(Positions.Value[i]);
+    }
+    ScrollBar1Change();
+}
+
+void TForm4::CopySettings1Click()
+{
+    QGuiApplication::clipboard()->setText(QString::fromStdString(tavrin::SettingsText(Positions())));
+}
+
+void TForm4::PasteSettings1Click()
+{
+    tavrin::SliderPositions pasted;
+    try {
+        pasted = tavrin::ReadSettingsText(QGuiApplication::clipboard()->text().toStdString());
+    } catch (const std::invalid_argument& error) {
+        Dialogs().ShowError(this, QString::fromStdString(error.what()));
+        return;
+    }
+    SetPositions(pasted);
 }
 
 void TForm4::File1Click()

@@ -38,6 +38,9 @@ public:
     void BeSilent1Click();
     void MakeNoise1Click();
     void Exit1Click();
+    // The settings as tavrin-render's options, to the clipboard and back.
+    void CopySettings1Click();
+    void PasteSettings1Click();
     void Help1Click();
     void About1Click();
     void Min1Click();
@@ -48,6 +51,8 @@ protected:
 
 private:
     void FormClose();
+    // Sets all eight sliders and then renders once, if anything changed.
+    void SetPositions(const tavrin::SliderPositions& Positions);
 
     std::unique_ptr<Ui::TForm4> ui;
     TForm1& Canvas;

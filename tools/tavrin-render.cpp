@@ -2,7 +2,6 @@
 //   tavrin-render [--x-slice N] ... [--angle N] [--render] [--quality N] INPUT OUTPUT
 //   tavrin-render --sweep angle:0:360 [--fps N] ... INPUT OUTPUT.webp
 // With no slider option and no --render, OUTPUT is INPUT as loaded.
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +17,7 @@
 
 #include "ImageFiles.h"
 #include "Render.h"
+#include "SettingsText.h"
 #include "SweepExport.h"
 #include "TWin.h"
 
@@ -74,18 +74,6 @@ constexpr const char* Usage =
     "\n"
     "Exit status: 0 done, 1 a file could not be read or written, 2 bad arguments.\n";
 
-struct SliderOption {
-    std::string_view Name;
-    Slider Which;
-};
-
-constexpr SliderOption SliderOptions[] = {
-    {"--x-slice", Slider::XSlice},       {"--y-slice", Slider::YSlice},
-    {"--tavrin-x", Slider::TavrinX},     {"--tavrin-y", Slider::TavrinY},
-    {"--lock-xy", Slider::LockXY},       {"--x-position", Slider::XPosition},
-    {"--y-position", Slider::YPosition}, {"--angle", Slider::Angle},
-};
-
 struct Job {
     std::string Input;
     std::string Output;
@@ -101,31 +89,9 @@ struct UsageError {
     std::string Message;
 };
 
-// Any whole number is taken; one beyond 64 bits is clamped like one beyond the slider.
-std::optional<std::int64_t> ParseInteger(std::string_view Text)
-{
-    if (!Text.empty() && Text.front() == '+')
-        Text.remove_prefix(1);
-    std::int64_t value = 0;
-    const auto [end, error] = std::from_chars(Text.data(), Text.data() + Text.size(), value);
-    if (Text.empty() || end != Text.data() + Text.size())
-        return std::nullopt;
-    if (error == std::errc::result_out_of_range)
-        return Text.front() == '-' ? INT64_MIN : INT64_MAX;
-    return value;
-}
-
-const SliderOption* FindSliderOption(std::string_view Name)
-{
-    for (const SliderOption& option : SliderOptions)
-        if (option.Name == Name)
-            return &option;
-    return nullptr;
-}
-
 std::int64_t ParseNumber(std::string_view Option, std::string_view Text)
 {
-    const std::optional<std::int64_t> number = ParseInteger(Text);
+    const std::optional<std::int64_t> number = tavrin::ParseInteger(Text);
     if (!number)
         throw UsageError{"option " + std::string(Option) + " takes an integer, not '" +
                          std::string(Text) + "'"};
@@ -155,10 +121,10 @@ tavrin::TSweep ParseSweep(std::string_view Text)
     if (parts.size() != 3 && parts.size() != 4)
         throw UsageError{"--sweep takes NAME:FROM:TO or NAME:FROM:TO:STEP, not '" +
                          std::string(Text) + "'"};
-    const SliderOption* option = FindSliderOption("--" + std::string(parts[0]));
-    if (!option)
+    const std::optional<Slider> slider = tavrin::FindSliderOption("--" + std::string(parts[0]));
+    if (!slider)
         throw UsageError{"--sweep: no slider is called '" + std::string(parts[0]) + "'"};
-    tavrin::TSweep sweep{option->Which, ParseNumber("--sweep", parts[1]),
+    tavrin::TSweep sweep{*slider, ParseNumber("--sweep", parts[1]),
                          ParseNumber("--sweep", parts[2]), 1};
     if (parts.size() == 4)
         sweep.Step = ParseNumber("--sweep", parts[3]);
@@ -174,7 +140,7 @@ struct FlagOption {
 };
 
 constexpr FlagOption FlagOptions[] = {
-    {"--render", &Job::Render}, {"--progress", &Job::Progress}, {"--yes", &Job::Yes}};
+    {tavrin::RenderOption, &Job::Render}, {"--progress", &Job::Progress}, {"--yes", &Job::Yes}};
 
 const FlagOption* FindFlagOption(std::string_view Name)
 {
@@ -223,20 +189,19 @@ Job ParseArguments(const std::vector<std::string_view>& Args)
         }
         if (const FlagOption* flag = FindFlagOption(name); flag && !value) {
             job.*flag->Field = true;
-            sweepOptions |= flag->Name != "--render";
+            sweepOptions |= flag->Name != tavrin::RenderOption;
             continue;
         }
-        const SliderOption* option = FindSliderOption(name);
-        if (!option && !IsSweepOption(name))
+        const std::optional<Slider> slider = tavrin::FindSliderOption(name);
+        if (!slider && !IsSweepOption(name))
             throw UsageError{"unknown option " + std::string(arg)};
         if (!value) {
             if (i + 1 == Args.size())
                 throw UsageError{"option " + std::string(name) + " needs a value"};
             value = Args[++i];
         }
-        if (option) {
-            job.Positions[option->Which] =
-                tavrin::ClampToSlider(option->Which, ParseNumber(name, *value));
+        if (slider) {
+            job.Positions[*slider] = tavrin::ClampToSlider(*slider, ParseNumber(name, *value));
             job.Render = true;
         } else {
             SetSweepOption(job, name, *value);

@@ -1,6 +1,61 @@
 #include "ScrollBar.h"
 
 #include <QKeyEvent>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QToolTip>
+
+namespace {
+
+// Long enough to read after the last step, short enough not to linger.
+constexpr int ValueTipMs = 1500;
+
+} // namespace
+
+TScrollBar::TScrollBar(QWidget* Parent) : QScrollBar(Parent)
+{
+    // Every user move comes as an action: arrows, trough, keys, wheel, drag.
+    connect(this, &QAbstractSlider::actionTriggered, this, &TScrollBar::ShowValueAtThumb);
+}
+
+void TScrollBar::setUnit(const QString& Value)
+{
+    Unit = Value;
+    sliderChange(SliderValueChange);
+}
+
+QString TScrollBar::Number(int Value) const
+{
+    return QString::number(Value) + Unit;
+}
+
+QString TScrollBar::ValueText() const
+{
+    // During an action the position has moved and the value follows it next.
+    return accessibleName() + QLatin1Char(' ') + Number(sliderPosition());
+}
+
+QString TScrollBar::RangeText() const
+{
+    return QStringLiteral("%1 (%2 to %3)").arg(ValueText(), Number(minimum()), Number(maximum()));
+}
+
+void TScrollBar::sliderChange(SliderChange Change)
+{
+    QScrollBar::sliderChange(Change);
+    // Screen readers take the description from the tip.
+    setToolTip(RangeText());
+}
+
+void TScrollBar::ShowValueAtThumb()
+{
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    const QRect thumb =
+        style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this);
+    // The tip opens below and right of the point it is given.
+    QToolTip::showText(mapToGlobal(thumb.topLeft()), ValueText(), this, QRect(), ValueTipMs);
+}
 
 void TScrollBar::keyPressEvent(QKeyEvent* Event)
 {

@@ -7,11 +7,14 @@
 #include <vector>
 
 #include "Render.h"
+#include "SliderSettings.h"
 #include "TestImages.h"
 #include "TWin.h"
 
 namespace tavrin {
 namespace {
+
+using test::With;
 
 constexpr int Black = -1;
 
@@ -59,14 +62,6 @@ TWin Rendered(const TWin& Source, const SliderPositions& P)
                        << test::PixelAt(Output, x, y) << ", expected "
                        << GridColour(Columns[x], Rows[y]);
     return ::testing::AssertionSuccess();
-}
-
-SliderPositions With(std::initializer_list<std::pair<Slider, int>> Settings)
-{
-    SliderPositions p;
-    for (const auto& [slider, position] : Settings)
-        p[slider] = position;
-    return p;
 }
 
 // An unturned picture of odd size: its last column and row are never drawn.

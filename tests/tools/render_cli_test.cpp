@@ -13,6 +13,7 @@
 
 #include "../surface/TestImages.h"
 #include "Render.h"
+#include "SettingsText.h"
 #include "SweepExport.h"
 #include "TWin.h"
 
@@ -93,6 +94,20 @@ TEST_F(RenderCli, SliderOptionsRenderClamped)
     Render(Picture, initial, SliderPositions{});
     EXPECT_TRUE(test::SamePixels(Load("initial.bmp"), initial));
     EXPECT_FALSE(test::SamePixels(initial, Picture));
+}
+
+TEST_F(RenderCli, TakesTheSettingsThatThePanelCopies)
+{
+    SliderPositions settings[2];
+    settings[1].Value = {4, 3, 1, 0, 1, -6, 2, 37};
+    for (const SliderPositions& p : settings) {
+        const std::string text = SettingsText(p);
+        const Result r = RunRenderer(Input + " " + (Dir / "out.bmp").string() + " " + text);
+        ASSERT_EQ(r.Status, 0) << text << ": " << r.Output;
+        TWin expected(Picture.Width(), Picture.Height());
+        Render(Picture, expected, p);
+        EXPECT_TRUE(test::SamePixels(Load("out.bmp"), expected)) << text;
+    }
 }
 
 TEST_F(RenderCli, BadArgumentsAreUsageErrors)
