@@ -9,6 +9,7 @@ set -euo pipefail
 check=$1 build=$2 work=$3 version=$4 source=$5
 prefix=$work/prefix
 app_id=org.tavrin.Tavrin
+mkdir -p "$work" # the checks start in any order, the first one makes it
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 need() {
