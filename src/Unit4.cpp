@@ -2,11 +2,14 @@
 
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QFile>
 #include <QGuiApplication>
+#include <QProgressDialog>
 #include <QLayout>
 #include <QScreen>
 #include <QScrollBar>
 
+#include "ExportAnimation.h"
 #include "SettingsText.h"
 #include "Unit1.h"
 #include "framework/Application.h"
@@ -35,6 +38,7 @@ TForm4::TForm4(TForm1& Canvas, QWidget* Parent)
     connect(ui->Open1, &QAction::triggered, this, &TForm4::Open1Click);
     connect(ui->Save1, &QAction::triggered, this, &TForm4::Save1Click);
     connect(ui->SaveAs1, &QAction::triggered, this, &TForm4::SaveAs1Click);
+    connect(ui->ExportAnimation1, &QAction::triggered, this, &TForm4::ExportAnimation1Click);
     connect(ui->BeSilent1, &QAction::triggered, this, &TForm4::BeSilent1Click);
     connect(ui->MakeNoise1, &QAction::triggered, this, &TForm4::MakeNoise1Click);
     connect(ui->Exit1, &QAction::triggered, this, &TForm4::Exit1Click);
@@ -134,6 +138,43 @@ void TForm4::SaveAs1Click()
     // The name becomes current only once the image is really there.
     if (!chosen.isEmpty() && Canvas.SaveOutput(chosen))
         Canvas.SetCurrentFile(chosen);
+}
+
+void TForm4::ExportAnimation1Click()
+{
+    TExportAnimationDialog dialog(Positions(), this);
+    if (dialog.exec() == QDialog::Accepted)
+        ExportAnimation(dialog.Settings(), dialog.FileName());
+}
+
+bool TForm4::ExportAnimation(const tavrin::TSweepExport& Settings, const QString& FileName)
+{
+    const std::string name = QFile::encodeName(FileName).toStdString();
+    bool written = false;
+    try {
+        const std::uint64_t bytes = tavrin::EstimateExportBytes(Canvas.Source(), Settings, name);
+        if (bytes > tavrin::LargeExportBytes &&
+            !Dialogs().Ask(this, QStringLiteral("%1 will take about %2 GiB. Write it?")
+                                     .arg(FileName)
+                                     .arg(double(bytes) / double(tavrin::LargeExportBytes), 0,
+                                          'f', 1)))
+            return false;
+        const std::int64_t total = tavrin::SweepFrameCount(Settings.Sweep);
+        QProgressDialog progress(QStringLiteral("Exporting %1…").arg(FileName),
+                                 QStringLiteral("Cancel"), 0, int(total), this);
+        progress.setWindowModality(Qt::WindowModal);
+        progress.setMinimumDuration(0);
+        written = tavrin::ExportSweep(Canvas.Source(), Canvas.Output(), Settings, name,
+                                      [&](std::int64_t Done, std::int64_t) {
+                                          Canvas.repaint();
+                                          progress.setValue(int(Done)); // runs the events
+                                          return !progress.wasCanceled();
+                                      });
+    } catch (const std::exception& error) {
+        TApplication::HandleException(error);
+    }
+    ScrollBar1Change(); // the canvas shows the sliders again
+    return written;
 }
 
 void TForm4::BeSilent1Click()

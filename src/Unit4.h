@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "Render.h"
+#include "SweepExport.h"
 
 namespace Ui {
 class TForm4;
@@ -35,6 +36,12 @@ public:
     void Open1Click();
     void Save1Click();
     void SaveAs1Click();
+    // Asks for a sweep and exports it.
+    void ExportAnimation1Click();
+    // Exports the sweep, the canvas showing each frame as it is made, with
+    // a progress dialog that cancels; afterwards the canvas shows the
+    // sliders' render again. True when the file was written.
+    bool ExportAnimation(const tavrin::TSweepExport& Settings, const QString& FileName);
     void BeSilent1Click();
     void MakeNoise1Click();
     void Exit1Click();

@@ -40,6 +40,13 @@ public:
         QMessageBox::critical(Parent ? Parent : QApplication::activeWindow(),
                               QApplication::applicationDisplayName(), Message);
     }
+
+    bool Ask(QWidget* Parent, const QString& Question) override
+    {
+        return QMessageBox::question(Parent ? Parent : QApplication::activeWindow(),
+                                     QApplication::applicationDisplayName(),
+                                     Question) == QMessageBox::Yes;
+    }
 };
 
 TQtDialogs QtDialogs;

@@ -25,6 +25,8 @@ public:
     virtual QString SaveFileName(QWidget* Parent, const TFileDialog& Dialog,
                                  const QString& Initial) = 0;
     virtual void ShowError(QWidget* Parent, const QString& Message) = 0;
+    // True when the user answers Yes.
+    virtual bool Ask(QWidget* Parent, const QString& Question) = 0;
 };
 
 // The dialogs in use: Qt's own unless replaced.

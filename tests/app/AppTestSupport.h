@@ -36,12 +36,19 @@ public:
         return SaveAnswers.isEmpty() ? QString() : SaveAnswers.takeFirst();
     }
     void ShowError(QWidget*, const QString& Message) override { Errors << Message; }
+    bool Ask(QWidget*, const QString& Question) override
+    {
+        Questions << Question;
+        return !AskAnswers.empty() && AskAnswers.takeFirst();
+    }
 
     QStringList OpenAnswers;
     QStringList SaveAnswers;
     std::vector<TFileDialog> Asked;
     QString SaveInitial;
     QStringList Errors;
+    QList<bool> AskAnswers;
+    QStringList Questions;
 };
 
 class TRecordingPlayer : public TSoundPlayer {

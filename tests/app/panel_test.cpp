@@ -197,8 +197,9 @@ void TestPanel::menuAsDesigned()
         QCOMPARE(bar->actions()[i + 2], Part<QAction>(panel, commands[i]));
         QVERIFY(!bar->actions()[i + 2]->menu()); // they act when clicked in the bar
     }
-    QCOMPARE(Captions(file->actions()), (QStringList{"Open", "Save", "SaveAs", "-", "Be Silent",
-                                                     "Make Noise", "-", "Exit"}));
+    QCOMPARE(Captions(file->actions()),
+             (QStringList{"Open", "Save", "SaveAs", "Export Animation…", "-", "Be Silent",
+                          "Make Noise", "-", "Exit"}));
     QCOMPARE(Part<QAction>(panel, "Open1")->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
     QCOMPARE(Part<QAction>(panel, "Save1")->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
     QCOMPARE(Part<QAction>(panel, "SaveAs1")->shortcut(),

@@ -1,0 +1,49 @@
+// The Export Animation dialog: which slider sweeps, from where to where in
+// which steps, how many frames a second, and the file.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include "Render.h"
+#include "SweepExport.h"
+#include "framework/Dialogs.h"
+
+class QComboBox;
+class QDialogButtonBox;
+class QLabel;
+class QLineEdit;
+class QSpinBox;
+
+class TExportAnimationDialog : public QDialog {
+    Q_OBJECT
+public:
+    // Current: the panel's slider positions; a sweep starts at the chosen
+    // slider's position and runs to the end of its range.
+    TExportAnimationDialog(const tavrin::SliderPositions& Current, QWidget* Parent = nullptr);
+
+    tavrin::TSweepExport Settings() const;
+    QString FileName() const;
+
+    // The save dialog behind "Choose…"; its filter gives the formats.
+    const TFileDialog SaveDialog{"Export Animation",
+                                 "Animated WebP|*.webp|Animated GIF|*.gif|Numbered Bitmaps|*.bmp",
+                                 "webp"};
+
+    QComboBox* SliderBox;
+    QSpinBox* FromBox;
+    QSpinBox* ToBox;
+    QSpinBox* StepBox;
+    QSpinBox* FpsBox;
+    QLineEdit* FileEdit;
+    QLabel* FramesLabel;
+    QDialogButtonBox* Buttons;
+
+    void ChooseFile();
+
+private:
+    void SliderChosen(int Index);
+    void Update();
+
+    tavrin::SliderPositions Current;
+};
