@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -15,12 +16,16 @@ using tavrin::Slider;
 
 namespace {
 
-// A bitmap chosen without a frame number gets one before its extension.
+// A still chosen without a frame number gets one before its extension.
 QString WithFrameNumber(const QString& Name)
 {
-    if (!Name.endsWith(QLatin1String(".bmp"), Qt::CaseInsensitive) || Name.contains('%'))
+    const QFileInfo file(Name);
+    const QString extension = file.suffix().toLower();
+    if (extension == QLatin1String("webp") || extension == QLatin1String("gif") ||
+        extension.isEmpty() || file.fileName().contains('%'))
         return Name;
-    return Name.left(Name.size() - 4) + QStringLiteral("-%04d") + Name.right(4);
+    return Name.left(Name.size() - extension.size() - 1) + QStringLiteral("-%04d.") +
+           file.suffix();
 }
 
 } // namespace
@@ -44,7 +49,7 @@ TExportAnimationDialog::TExportAnimationDialog(const tavrin::SliderPositions& Cu
     file->addWidget(FileEdit, 1);
     file->addWidget(choose);
     FileEdit->setMinimumWidth(220);
-    FileEdit->setPlaceholderText(QStringLiteral("turn.webp, slices.gif or frame-%04d.bmp"));
+    FileEdit->setPlaceholderText(QStringLiteral("turn.webp, slices.gif or frame-%04d.png"));
 
     auto* form = new QFormLayout(this);
     form->addRow(QStringLiteral("Slider"), SliderBox);

@@ -27,7 +27,8 @@ public:
 
     // The save dialog behind "Choose…"; its filter gives the formats.
     const TFileDialog SaveDialog{"Export Animation",
-                                 "Animated WebP|*.webp|Animated GIF|*.gif|Numbered Bitmaps|*.bmp",
+                                 "Animated WebP|*.webp|Animated GIF|*.gif|"
+                                 "Numbered PNG stills|*.png|Numbered bitmaps|*.bmp",
                                  "webp"};
 
     QComboBox* SliderBox;

@@ -10,6 +10,7 @@
 #include <QScrollBar>
 
 #include "ExportAnimation.h"
+#include "ImageFiles.h"
 #include "SettingsText.h"
 #include "Unit1.h"
 #include "framework/Application.h"
@@ -164,12 +165,16 @@ bool TForm4::ExportAnimation(const tavrin::TSweepExport& Settings, const QString
                                  QStringLiteral("Cancel"), 0, int(total), this);
         progress.setWindowModality(Qt::WindowModal);
         progress.setMinimumDuration(0);
-        written = tavrin::ExportSweep(Canvas.Source(), Canvas.Output(), Settings, name,
-                                      [&](std::int64_t Done, std::int64_t) {
-                                          Canvas.repaint();
-                                          progress.setValue(int(Done)); // runs the events
-                                          return !progress.wasCanceled();
-                                      });
+        written = tavrin::ExportSweep(
+            Canvas.Source(), Canvas.Output(), Settings, name,
+            [&](std::int64_t Done, std::int64_t) {
+                Canvas.repaint();
+                progress.setValue(int(Done)); // runs the events
+                return !progress.wasCanceled();
+            },
+            [](const tavrin::TWin& Frame, const std::string& Name) {
+                tavrin::WriteImageFile(Frame, QFile::decodeName(Name.c_str()));
+            });
     } catch (const std::exception& error) {
         TApplication::HandleException(error);
     }

@@ -46,7 +46,8 @@ constexpr const char* Usage =
     "  NAME.webp       animated WebP, lossless unless --quality is given, looping forever\n"
     "  NAME.gif        animated GIF, looping forever; frames of more than 256 colours are\n"
     "                  reduced to 256, others are stored exactly\n"
-    "  NAME-%04d.bmp   one bitmap per frame, numbered from 1 (%d, %4d, %04d ...; %% is %)\n"
+    "  NAME-%04d.png   one still per frame, numbered from 1 (%d, %4d, %04d ...; %% is %),\n"
+    "                  in any format that OUTPUT may have for a still (see --formats)\n"
     "\n"
     "Slider options:\n"
     "  --x-slice N     slices across, 1 to 30 (initially 1)\n"
@@ -277,11 +278,16 @@ void RunSweep(const Job& Job, const tavrin::TWin& Source)
                                    " MiB; not written (--yes writes it)");
     tavrin::TWin output(Source.Width(), Source.Height());
     ProgressLine line(Job.Progress || isatty(STDERR_FILENO));
-    tavrin::ExportSweep(Source, output, sweep, Job.Output,
-                        [&](std::int64_t Done, std::int64_t Total) {
-                            line.Show(Done, Total);
-                            return true;
-                        });
+    const int quality = Job.Animation.Quality.value_or(tavrin::DefaultQuality);
+    tavrin::ExportSweep(
+        Source, output, sweep, Job.Output,
+        [&](std::int64_t Done, std::int64_t Total) {
+            line.Show(Done, Total);
+            return true;
+        },
+        [&](const tavrin::TWin& Frame, const std::string& Name) {
+            tavrin::WriteImageFile(Frame, QFile::decodeName(Name.c_str()), quality);
+        });
 }
 
 void Run(const Job& Job)

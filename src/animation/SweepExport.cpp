@@ -31,7 +31,7 @@ TFormat FormatOf(const std::string& FileName)
         return TFormat::Gif;
     throw SurfaceError("Cannot write an animation to " + FileName +
                        ": give a name ending in .webp or .gif, or one with a frame number "
-                       "such as frame-%04d.bmp");
+                       "such as frame-%04d.png");
 }
 
 std::unique_ptr<TFrameWriter> MakeAnimationWriter(TFormat Format, const TWin& Frame,

@@ -145,7 +145,7 @@ void TestExport::chosenNamesGetAFrameNumber()
 {
     TExportAnimationDialog dialog(Program->Panel.Positions());
     Dialogs->SaveAnswers = {Dir->filePath(QStringLiteral("turn.webp")),
-                            Dir->filePath(QStringLiteral("still.BMP")),
+                            Dir->filePath(QStringLiteral("still.PNG")),
                             Dir->filePath(QStringLiteral("s%03d.bmp"))};
     dialog.ChooseFile();
     QCOMPARE(dialog.FileName(), Dir->filePath(QStringLiteral("turn.webp")));
@@ -155,7 +155,7 @@ void TestExport::chosenNamesGetAFrameNumber()
     QCOMPARE(Dialogs->SaveInitial, QString()); // the first time, nothing to start from
     dialog.ChooseFile();
     QCOMPARE(Dialogs->SaveInitial, Dir->filePath(QStringLiteral("turn.webp")));
-    QCOMPARE(dialog.FileName(), Dir->filePath(QStringLiteral("still-%04d.BMP")));
+    QCOMPARE(dialog.FileName(), Dir->filePath(QStringLiteral("still-%04d.PNG")));
     dialog.ChooseFile();
     QCOMPARE(dialog.FileName(), Dir->filePath(QStringLiteral("s%03d.bmp")));
     dialog.ChooseFile(); // cancelled: the name stays

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "../surface/TestImages.h"
+#include "ImageFiles.h"
 #include "Render.h"
 #include "SettingsText.h"
 #include "SweepExport.h"
@@ -182,6 +183,26 @@ TEST_F(RenderCli, SweepWritesWhatTheExportWrites)
     p[Slider::LockXY] = 1;
     Render(Picture, locked, p);
     EXPECT_TRUE(test::SamePixels(Load("still-002.bmp"), locked));
+}
+
+TEST_F(RenderCli, SweepStillsInAnyStillFormat)
+{
+    const Result r = RunRenderer(Input + " " + (Dir / "p-%02d.png").string() +
+                                 " --sweep angle:5:0:2 --y-slice 3");
+    ASSERT_EQ(r.Status, 0) << r.Output;
+    const int angles[] = {5, 3, 1}; // 0 is not reached
+    for (int i = 0; i < 3; ++i) {
+        SliderPositions p;
+        p[Slider::Angle] = angles[i];
+        p[Slider::YSlice] = 3;
+        TWin expected(Picture.Width(), Picture.Height());
+        Render(Picture, expected, p);
+        const fs::path still = Dir / ("p-0" + std::to_string(i + 1) + ".png");
+        EXPECT_TRUE(test::SamePixels(ReadImageFile(QString::fromStdString(still.string())),
+                                     expected))
+            << still;
+    }
+    EXPECT_FALSE(fs::exists(Dir / "p-04.png"));
 }
 
 TEST_F(RenderCli, BadSweepsAreUsageErrors)
