@@ -8,13 +8,16 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "Reference.h"
 #include "Render.h"
+#include "Synthetic.h"
 #include "TWin.h"
 
 namespace {
@@ -27,7 +30,7 @@ struct FrameSize {
     int Height;
 };
 
-constexpr FrameSize Sizes[] = {{640, 480}, {1920, 1080}, {4000, 3000}};
+const std::vector<FrameSize> DefaultSizes = {{640, 480}, {1920, 1080}, {4000, 3000}};
 
 // Slider positions in the control panel's order: X-Slice, Y-Slice, Tavrin X,
 // Tavrin Y, Lock X-Y, X Position, Y Position, Angle.
@@ -47,20 +50,6 @@ const Setting Settings[] = {
 std::string SizeName(FrameSize Size)
 {
     return std::to_string(Size.Width) + "x" + std::to_string(Size.Height);
-}
-
-// Deterministic noise, so that no run is helped by flat areas.
-TWin Synthetic(FrameSize Size)
-{
-    TWin picture(Size.Width, Size.Height);
-    std::uint32_t state = 2463534242u;
-    for (std::size_t i = 0; i < picture.ByteCount(); ++i) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        picture.Bits[i] = std::uint8_t(state >> 24);
-    }
-    return picture;
 }
 
 double ThreadSeconds()
@@ -103,7 +92,7 @@ using RenderFunction = void (*)(const TWin&, TWin&, const SliderPositions&);
 void RenderFrame(benchmark::State& State, RenderFunction Function, FrameSize Size,
                  SliderPositions Positions, double Reference)
 {
-    const TWin source = Synthetic(Size);
+    const TWin source = SyntheticPicture(Size.Width, Size.Height);
     TWin output(Size.Width, Size.Height);
     const double start = ThreadSeconds();
     for (auto _ : State) {
@@ -115,7 +104,7 @@ void RenderFrame(benchmark::State& State, RenderFunction Function, FrameSize Siz
     State.counters["ratio"] = each / Reference;
 }
 
-void RegisterAll()
+void RegisterAll(const std::vector<FrameSize>& Sizes)
 {
     for (const FrameSize size : Sizes) {
         const std::size_t bytes = TWin(size.Width, size.Height).ByteCount();
@@ -140,12 +129,44 @@ void RegisterAll()
 
 } // namespace
 
+// "--sizes=WxH,WxH..." replaces the three frame sizes; it is taken out of
+// the arguments before the benchmark library reads them. False when malformed.
+bool TakeSizes(int& Argc, char** Argv, std::vector<FrameSize>& Sizes)
+{
+    const std::string option = "--sizes=";
+    for (int i = 1; i < Argc; ++i) {
+        const std::string argument = Argv[i];
+        if (argument.rfind(option, 0) != 0)
+            continue;
+        Sizes.clear();
+        std::istringstream list(argument.substr(option.size()));
+        for (std::string item; std::getline(list, item, ',');) {
+            FrameSize size{};
+            char x = 0;
+            std::istringstream in(item);
+            if (!(in >> size.Width >> x >> size.Height) || x != 'x' || !in.eof() || size.Width < 1 ||
+                size.Height < 1 || size.Width > TWin::MaxSide || size.Height > TWin::MaxSide)
+                return false;
+            Sizes.push_back(size);
+        }
+        std::copy(Argv + i + 1, Argv + Argc, Argv + i);
+        --Argc;
+        return !Sizes.empty();
+    }
+    return true;
+}
+
 int main(int argc, char** argv)
 {
+    std::vector<FrameSize> sizes = DefaultSizes;
+    if (!TakeSizes(argc, argv, sizes)) {
+        std::fprintf(stderr, "tavrin-bench: --sizes takes WxH[,WxH...], for example 8000x6000\n");
+        return 2;
+    }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
-    RegisterAll();
+    RegisterAll(sizes);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

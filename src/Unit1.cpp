@@ -278,15 +278,14 @@ void TForm1::paintEvent(QPaintEvent* Event)
         return;
     // Only the parts asked for are drawn, in device pixels.
     const qreal ratio = devicePixelRatioF();
-    const auto device = [ratio](const QRect& Logical) {
-        return QRectF(Logical.x() * ratio, Logical.y() * ratio, Logical.width() * ratio,
-                      Logical.height() * ratio)
-            .toAlignedRect();
-    };
+    QRegion area;
     for (const QRect& part : Event->region()) {
-        const QRect area = device(part);
+        const QRect pixels = QRectF(part.x() * ratio, part.y() * ratio, part.width() * ratio,
+                                    part.height() * ratio)
+                                 .toAlignedRect();
         Rendered.Ensure(*SourceSurface, *OutputSurface,
-                        tavrin::TRect{area.left(), area.top(), area.right() + 1, area.bottom() + 1});
+                        tavrin::TRect{pixels.left(), pixels.top(), pixels.right() + 1, pixels.bottom() + 1});
+        area += pixels;
     }
     Stale -= Event->region();
     QPainter canvas(this);
@@ -296,10 +295,10 @@ void TForm1::paintEvent(QPaintEvent* Event)
     const int bottom = qFloor(OutputSurface->Height() / ratio);
     canvas.fillRect(QRect(right, 0, width() - right, height()), palette().window());
     canvas.fillRect(QRect(0, bottom, width(), height() - bottom), palette().window());
-    FormPaint(canvas, device(Event->rect()));
+    FormPaint(canvas, area);
 }
 
-void TForm1::FormPaint(QPainter& Canvas, const QRect& Area)
+void TForm1::FormPaint(QPainter& Canvas, const QRegion& Area)
 {
     TPainterTarget target(Canvas, Area);
     const qreal ratio = devicePixelRatioF();

@@ -92,7 +92,8 @@ protected:
 
 private:
     void FormCreate(const QString& CommandLineFile);
-    void FormPaint(QPainter& Canvas, const QRect& Area);
+    // Draws the output's pixels inside Area (device pixels).
+    void FormPaint(QPainter& Canvas, const QRegion& Area);
     // The part of the window that some screen shows, in its own coordinates.
     QRegion VisiblePart() const;
     // Paints at once what shows of the parts painted before the last step.

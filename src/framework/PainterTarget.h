@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QRect>
+#include <QRegion>
 
 #include "TWin.h"
 
@@ -19,7 +20,7 @@ QImage SurfaceImage(const tavrin::TWin& Surface, const QRect& Part);
 // draw only their part inside Area (device pixels), the part being painted.
 class TPainterTarget : public tavrin::TDrawTarget {
 public:
-    TPainterTarget(QPainter& Painter, const QRect& Area);
+    TPainterTarget(QPainter& Painter, const QRegion& Area);
 
     void BlockCopy(const tavrin::TWin& Source, int SrcX, int SrcY, int Width, int Height, int X,
                    int Y) override;
@@ -27,6 +28,6 @@ public:
 
 private:
     QPainter& Painter;
-    QRect Area;
+    QRegion Area;
     qreal Ratio;
 };
