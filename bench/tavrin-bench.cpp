@@ -11,12 +11,14 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "Reference.h"
 #include "Render.h"
+#include "SweepExport.h"
 #include "Synthetic.h"
 #include "TWin.h"
 
@@ -104,8 +106,59 @@ void RenderFrame(benchmark::State& State, RenderFunction Function, FrameSize Siz
     State.counters["ratio"] = each / Reference;
 }
 
+// Smooth colour gradients with a little grain, as a photo has: far more
+// than 256 colours, but not the noise no encoder can shrink.
+TWin PhotoLike(FrameSize Size)
+{
+    TWin picture = SyntheticPicture(Size.Width, Size.Height);
+    for (int y = 0; y < Size.Height; ++y)
+        for (int x = 0; x < Size.Width; ++x) {
+            std::uint8_t* p = picture.Row(y) + 3 * x;
+            p[0] = std::uint8_t(255 * x / Size.Width + p[0] % 9);
+            p[1] = std::uint8_t(255 * y / Size.Height + p[1] % 9);
+            p[2] = std::uint8_t((x - y) * (x + y) / 997 + p[2] % 9);
+        }
+    return picture;
+}
+
+// A whole 360-frame angle sweep of a 640 x 480 picture into one file, and the
+// same 360 renders alone: "fps" is frames a second of the export, "render"
+// the share of its time that the renders take.
+void SweepExport(benchmark::State& State, const char* Extension)
+{
+    const FrameSize size{640, 480};
+    const TWin source = PhotoLike(size);
+    TWin output(size.Width, size.Height);
+    tavrin::TSweepExport settings;
+    settings.Sweep = {tavrin::Slider::Angle, 0, 359, 1};
+    const std::string file =
+        (std::filesystem::temp_directory_path() / (std::string("tavrin-bench-sweep") + Extension))
+            .string();
+    double exporting = 0, rendering = 0;
+    for (auto _ : State) {
+        double start = ThreadSeconds();
+        tavrin::ExportSweep(source, output, settings, file, {});
+        exporting += ThreadSeconds() - start;
+        start = ThreadSeconds();
+        for (std::int64_t i = 0; i < 360; ++i) {
+            tavrin::Render(source, output, tavrin::SweepFrame(settings.Sweep, settings.Base, i));
+            benchmark::ClobberMemory();
+        }
+        rendering += ThreadSeconds() - start;
+    }
+    State.counters["fps"] = 360.0 * double(State.iterations()) / exporting;
+    State.counters["render"] = rendering / exporting;
+    State.counters["bytes"] = double(std::filesystem::file_size(file));
+    std::filesystem::remove(file);
+}
+
 void RegisterAll(const std::vector<FrameSize>& Sizes)
 {
+    for (const char* extension : {".webp", ".gif"})
+        benchmark::RegisterBenchmark((std::string("Sweep") + extension + "/640x480").c_str(),
+                                     SweepExport, extension)
+            ->Unit(benchmark::kSecond)
+            ->Iterations(1);
     for (const FrameSize size : Sizes) {
         const std::size_t bytes = TWin(size.Width, size.Height).ByteCount();
         const double reference = MemcpySeconds(bytes);
