@@ -3,9 +3,11 @@
 #pragma once
 
 #include <QEvent>
+#include <QImage>
 #include <QScrollBar>
 #include <QTest>
 
+#include "AppTestSupport.h"
 #include "Render.h"
 #include "Unit1.h"
 #include "Unit2.h"
@@ -38,6 +40,17 @@ template <typename T> T* Part(QWidget& Window, const char* Name)
     if (!part)
         qFatal("%s has no %s", qPrintable(Window.objectName()), Name);
     return part;
+}
+
+// True when the window shows Surface pixel for pixel at its top-left.
+inline bool Shows(QWidget& Canvas, const tavrin::TWin& Surface)
+{
+    const QImage image = Canvas.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < Surface.Height(); ++y)
+        for (int x = 0; x < Surface.Width(); ++x)
+            if ((image.pixel(x, y) & 0xFFFFFF) != SurfacePixel(Surface, x, y))
+                return false;
+    return true;
 }
 
 // Counts the paints of the widget it watches: the canvas paints once per render.

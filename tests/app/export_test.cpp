@@ -14,6 +14,7 @@
 
 #include "AppTestSupport.h"
 #include "ExportAnimation.h"
+#include "ProgramFixture.h"
 #include "Render.h"
 #include "Unit1.h"
 #include "Unit4.h"
@@ -23,40 +24,11 @@ using tavrin::SliderPositions;
 
 namespace {
 
-struct TProgram {
-    TProgram(const QString& File, TSoundPlayer& Player) : Canvas(File, Player), Panel(Canvas)
-    {
-        Canvas.SetWindows(&About, &Help, &Panel);
-    }
-    bool Start()
-    {
-        Canvas.show();
-        return QTest::qWaitFor([&] { return Panel.isVisible(); });
-    }
-    QScrollBar* Bar(Slider S) { return Panel.ScrollBars()[std::size_t(S)]; }
-
-    TForm1 Canvas;
-    TForm4 Panel;
-    QWidget About;
-    QWidget Help;
-};
-
 tavrin::TWin Rendered(const tavrin::TWin& Source, const SliderPositions& Positions)
 {
     tavrin::TWin output(Source.Width(), Source.Height());
     tavrin::Render(Source, output, Positions);
     return output;
-}
-
-// True when the canvas window shows Surface pixel for pixel.
-bool Shows(QWidget& Canvas, const tavrin::TWin& Surface)
-{
-    const QImage image = Canvas.grab().toImage().convertToFormat(QImage::Format_RGB32);
-    for (int y = 0; y < Surface.Height(); ++y)
-        for (int x = 0; x < Surface.Width(); ++x)
-            if ((image.pixel(x, y) & 0xFFFFFF) != SurfacePixel(Surface, x, y))
-                return false;
-    return true;
 }
 
 QByteArray ReadFile(const QString& Name)

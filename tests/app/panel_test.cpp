@@ -20,17 +20,6 @@ namespace {
 
 constexpr int Width = 31, Height = 23, Seed = 3;
 
-// True when the window shows Surface pixel for pixel at its top-left.
-bool Shows(QWidget& Canvas, const tavrin::TWin& Surface)
-{
-    const QImage image = Canvas.grab().toImage().convertToFormat(QImage::Format_RGB32);
-    for (int y = 0; y < Surface.Height(); ++y)
-        for (int x = 0; x < Surface.Width(); ++x)
-            if ((image.pixel(x, y) & 0xFFFFFF) != SurfacePixel(Surface, x, y))
-                return false;
-    return true;
-}
-
 // True when the output, and the window, hold what the render makes of the
 // source at these positions.
 bool RendersAs(TProgram& Program, const SliderPositions& Positions)
