@@ -3,6 +3,7 @@
 //   tavrin-render --sweep angle:0:360 [--fps N] ... INPUT OUTPUT.webp
 // With no slider option and no --render, OUTPUT is INPUT as loaded.
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -66,6 +67,7 @@ constexpr const char* Usage =
     "  --progress      shows frames done and time left even when standard error is not\n"
     "                  a terminal (on a terminal it is always shown)\n"
     "  --yes           writes an export estimated past 1 GiB without asking\n"
+    "  Ctrl+C stops an export; it leaves no new file and keeps any old one.\n"
     "\n"
     "Other options:\n"
     "  --quality N     1 to 100: the quality of a JPEG, or a lossy WebP at that quality\n"
@@ -268,6 +270,13 @@ bool MayWrite(const Job& Job, std::uint64_t Bytes)
     return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
 }
 
+volatile std::sig_atomic_t Interrupted = 0;
+
+extern "C" void Interrupt(int)
+{
+    Interrupted = 1;
+}
+
 void RunSweep(const Job& Job, const tavrin::TWin& Source)
 {
     const tavrin::TSweepExport sweep{*Job.Sweep, Job.Positions, Job.Animation};
@@ -279,15 +288,20 @@ void RunSweep(const Job& Job, const tavrin::TWin& Source)
     tavrin::TWin output(Source.Width(), Source.Height());
     ProgressLine line(Job.Progress || isatty(STDERR_FILENO));
     const int quality = Job.Animation.Quality.value_or(tavrin::DefaultQuality);
-    tavrin::ExportSweep(
+    // Ctrl+C cancels the export, which then takes its temporary files away.
+    std::signal(SIGINT, Interrupt);
+    std::signal(SIGTERM, Interrupt);
+    const bool written = tavrin::ExportSweep(
         Source, output, sweep, Job.Output,
         [&](std::int64_t Done, std::int64_t Total) {
             line.Show(Done, Total);
-            return true;
+            return !Interrupted;
         },
         [&](const tavrin::TWin& Frame, const std::string& Name) {
             tavrin::WriteImageFile(Frame, QFile::decodeName(Name.c_str()), quality);
         });
+    if (!written)
+        throw tavrin::SurfaceError("interrupted: " + Job.Output + " was not written");
 }
 
 void Run(const Job& Job)

@@ -23,6 +23,10 @@ public:
         if (!WebPAnimEncoderOptionsInit(&options) || !WebPConfigInit(&Config) ||
             !WebPPictureInit(&Picture))
             throw SurfaceError("The WebP library does not match the one Tavrin was built with");
+        if (Width > WEBP_MAX_DIMENSION || Height > WEBP_MAX_DIMENSION)
+            throw SurfaceError("A WebP picture is at most " + std::to_string(WEBP_MAX_DIMENSION) +
+                               " pixels a side, not " + std::to_string(Width) + " x " +
+                               std::to_string(Height));
         options.anim_params.loop_count = 0; // forever
         Config.lossless = Options.Quality ? 0 : 1;
         if (Options.Quality)

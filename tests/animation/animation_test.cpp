@@ -432,6 +432,11 @@ TEST_F(SweepExportTest, FailuresLeaveNothingBehind)
     EXPECT_THROW(Export(source, settings, "b-%d.bmp"), SurfaceError);
     EXPECT_EQ(Files(), std::vector<std::string>{"b-3.bmp"});
 
+    // Past WebP's size limit, refused before anything is written.
+    const TWin wide(16384, 1);
+    EXPECT_THROW(EstimateExportBytes(wide, settings, (Dir / "w.webp").string()), SurfaceError);
+    EXPECT_THROW(Export(wide, settings, "w.webp"), SurfaceError);
+
     for (const char* name : {"a.png", "a", "a.webp.bmp"})
         EXPECT_THROW(Export(source, settings, name), SurfaceError) << name;
     settings.Options.Fps = 101;

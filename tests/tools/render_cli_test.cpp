@@ -242,6 +242,26 @@ TEST_F(RenderCli, BadSweepsAreUsageErrors)
     EXPECT_FALSE(fs::exists(Dir / "out.gif"));
 }
 
+TEST_F(RenderCli, InterruptedSweepLeavesNoFile)
+{
+    // Lossless WebP frames of 300 x 200 take tens of milliseconds each:
+    // 3001 of them outlast the half second before the termination signal.
+    const std::string input = (Dir / "big.bmp").string();
+    test::RandomPicture(300, 200, 9).SaveToFile(input);
+    for (const char* output : {"turn.webp", "f-%d.bmp"}) {
+        const Result r = RunRenderer(input + " " + (Dir / output).string() +
+                                     " --sweep x-position:-1500:1500 </dev/null 2>&1 & "
+                                     "sleep 0.5; kill $!; wait $!; exit $?");
+        EXPECT_EQ(r.Status, 1) << output;
+        EXPECT_NE(r.Output.find("interrupted"), std::string::npos) << r.Output;
+    }
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(Dir))
+        left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"big.bmp", "in.bmp"}));
+}
+
 TEST_F(RenderCli, LargeExportsAreWrittenOnlyWhenAllowed)
 {
     // 10,000 stills of 120,054 bytes each: about 1.1 GiB.
