@@ -163,7 +163,9 @@ bool TForm4::ExportAnimation(const tavrin::TSweepExport& Settings, const QString
         const std::int64_t total = tavrin::SweepFrameCount(Settings.Sweep);
         QProgressDialog progress(QStringLiteral("Exporting %1…").arg(FileName),
                                  QStringLiteral("Cancel"), 0, int(total), this);
-        progress.setWindowModality(Qt::WindowModal);
+        // Every window waits: an image opened or dropped meanwhile would
+        // change the surfaces under the export.
+        progress.setWindowModality(Qt::ApplicationModal);
         progress.setMinimumDuration(0);
         written = tavrin::ExportSweep(
             Canvas.Source(), Canvas.Output(), Settings, name,

@@ -87,7 +87,10 @@ bool ExportSweep(const TWin& Source, TWin& Output, const TSweepExport& Export,
                                          file->Write(Data, Size);
                                      });
     }
+    const std::int32_t width = Output.Width(), height = Output.Height();
     for (std::int64_t i = 0; i < total; ++i) {
+        if (Output.Width() != width || Output.Height() != height)
+            throw SurfaceError("The picture changed size during the export");
         Render(Source, Output, SweepFrame(Export.Sweep, Export.Base, i));
         writer->Add(Output);
         if (Progress && !Progress(i + 1, total))

@@ -432,6 +432,17 @@ TEST_F(SweepExportTest, FailuresLeaveNothingBehind)
     EXPECT_THROW(Export(source, settings, "b-%d.bmp"), SurfaceError);
     EXPECT_EQ(Files(), std::vector<std::string>{"b-3.bmp"});
 
+    // A picture that changes size under the export stops it.
+    {
+        TWin output(source.Width(), source.Height());
+        EXPECT_THROW(ExportSweep(source, output, settings, (Dir / "c.gif").string(),
+                                 [&](std::int64_t, std::int64_t) {
+                                     output = TWin(5, 5);
+                                     return true;
+                                 }),
+                     SurfaceError);
+    }
+
     // Past WebP's size limit, refused before anything is written.
     const TWin wide(16384, 1);
     EXPECT_THROW(EstimateExportBytes(wide, settings, (Dir / "w.webp").string()), SurfaceError);
