@@ -76,6 +76,16 @@ TForm1::TForm1(const QString& FileName, TSoundPlayer& Sounds, QWidget* Parent)
     OrvelSystemMenu1->setPopupMenu(PopupMenu1);
     OrvelSystemMenu1->Loaded();
     FormCreate(FileName);
+    // A screen that appears or grows shows parts painted before the last step.
+    const auto watch = [this](QScreen* Screen) {
+        connect(Screen, &QScreen::geometryChanged, this, &TForm1::PaintStaleVisible);
+    };
+    for (QScreen* screen : QGuiApplication::screens())
+        watch(screen);
+    connect(qApp, &QGuiApplication::screenAdded, this, [this, watch](QScreen* Screen) {
+        watch(Screen);
+        PaintStaleVisible();
+    });
 }
 
 TForm1::~TForm1()

@@ -51,16 +51,16 @@ void ConvertRow(const std::uint8_t* In, QRgb* Out, int Count)
 }
 
 // The painter's own pixels, where they are a 32-bit image that it reaches
-// without scaling: the window's backing store while the window paints.
-QImage* DirectPixels(QPainter& Painter, qreal Ratio)
+// by a whole-pixel shift: the window's backing store while the window
+// paints at one device pixel a logical one.
+QImage* DirectPixels(QPainter& Painter)
 {
     auto* image = dynamic_cast<QImage*>(Painter.paintEngine()->paintDevice());
     if (!image || (image->format() != QImage::Format_RGB32 &&
                    image->format() != QImage::Format_ARGB32_Premultiplied))
         return nullptr;
     const QTransform t = Painter.deviceTransform();
-    if (t.m12() != 0 || t.m21() != 0 || t.m11() != Ratio || t.m22() != Ratio || !t.isAffine() ||
-        t.dx() != qRound(t.dx()) || t.dy() != qRound(t.dy()))
+    if (t.type() > QTransform::TxTranslate || t.dx() != qRound(t.dx()) || t.dy() != qRound(t.dy()))
         return nullptr;
     return image;
 }
@@ -93,7 +93,7 @@ void TPainterTarget::BlockCopy(const tavrin::TWin& Source, int SrcX, int SrcY, i
     const auto input = [&](int Column, int Row) {
         return Source.Row(Row - offset.y()) + 3 * std::size_t(Column - offset.x());
     };
-    if (QImage* store = DirectPixels(Painter, Ratio)) {
+    if (QImage* store = DirectPixels(Painter)) {
         const QPoint shift(qRound(Painter.deviceTransform().dx()), qRound(Painter.deviceTransform().dy()));
         for (const QRect& part : Area) {
             const QRect target = part & copy & store->rect().translated(-shift);
