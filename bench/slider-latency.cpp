@@ -110,6 +110,8 @@ TOptions ParseOptions(int Argc, char** Argv)
             options.Steps = std::clamp(std::atoi(v->c_str()), 1, 100);
         else if (auto v = value("--burst"))
             options.Burst = std::clamp(std::atoi(v->c_str()), 1, 200);
+        else if (auto v = value("--drag-moves"))
+            options.DragMoves = std::clamp(std::atoi(v->c_str()), 1, 50);
         else if (auto v = value("--program"))
             options.Program = *v;
         else if (auto v = value("--bench"))
@@ -117,7 +119,7 @@ TOptions ParseOptions(int Argc, char** Argv)
         else
             Fail("unknown argument '" + a +
                  "'; options: --screens=WxH,.. --images=WxH,.. --steps=N --burst=N "
-                 "--program=PATH --bench=PATH");
+                 "--drag-moves=N --program=PATH --bench=PATH");
     }
     if (options.Steps + options.Burst + 2 > 360)
         Fail("the Angle slider has 360 steps: fewer steps and burst presses");
