@@ -526,6 +526,9 @@ int Run(int argc, char** argv)
     if (!mkdtemp(pattern))
         Fail("no temporary folder");
     const fs::path scratch = pattern;
+    // Removed however the run ends: the pictures are large.
+    const std::unique_ptr<const fs::path, void (*)(const fs::path*)> removal(
+        &scratch, [](const fs::path* Folder) { fs::remove_all(*Folder); });
 
     std::printf("Render/b (tavrin-bench, processor time):\n");
     const std::vector<double> renderB = RenderB(options);
@@ -548,7 +551,6 @@ int Run(int argc, char** argv)
         }
         fs::remove(file);
     }
-    fs::remove_all(scratch);
 
     std::printf("\n| image | screen | single step ms (median, min-max) | burst of %d ms | ms per step "
                 "| per step / Render/b | processor ms per step | processor / Render/b "
