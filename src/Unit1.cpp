@@ -4,7 +4,7 @@
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMimeData>
@@ -20,6 +20,7 @@
 #include <array>
 #include <stdexcept>
 
+#include "ImageFiles.h"
 #include "SysMenu.h"
 #include "framework/Application.h"
 #include "framework/Menus.h"
@@ -32,21 +33,24 @@ namespace {
 constexpr std::array<const char*, 8> SoundNames{"RSTART", "RCLICK", "RTICK", "RPOP",
                                                 "RSTRUM", "REXIT",  "RAIR",  "RAIR"};
 
-// The one local .bmp file a drag carries, or an empty string.
-QString DroppedBitmap(const QMimeData* Data)
+// The one local image file a drag carries, or an empty string. The drop is
+// judged by the name; the file is opened by its content.
+QString DroppedImage(const QMimeData* Data)
 {
     if (!Data || !Data->hasUrls() || Data->urls().size() != 1)
         return {};
     const QUrl url = Data->urls().constFirst();
     const QString name = url.toLocalFile();
-    if (!url.isLocalFile() || !name.endsWith(QLatin1String(".bmp"), Qt::CaseInsensitive))
+    static const QStringList readable = tavrin::ReadableExtensions();
+    if (!url.isLocalFile() || !readable.contains(QFileInfo(name).suffix().toLower()))
         return {};
     return name;
 }
 
-std::string NativeName(const QString& Name)
+// "*.a;*.b" for the extensions given.
+QString Patterns(const QStringList& Extensions)
 {
-    return QFile::encodeName(Name).toStdString();
+    return QStringLiteral("*.") + Extensions.join(QLatin1String(";*."));
 }
 
 void ShowWindow(QWidget* Window)
@@ -59,6 +63,22 @@ void ShowWindow(QWidget* Window)
 }
 
 } // namespace
+
+QString OpenImageFilter()
+{
+    return QStringLiteral("Images|") + Patterns(tavrin::ReadableExtensions()) +
+           QStringLiteral("|Bitmap Files|*.bmp|All Files|*");
+}
+
+QString SaveImageFilter()
+{
+    QStringList filters;
+    for (const tavrin::TWritableFormat& format : tavrin::WritableFormats())
+        filters << (format.Name == QLatin1String("Bitmap") ? QStringLiteral("Bitmap Files")
+                                                           : format.Name + QStringLiteral(" Images"))
+                << Patterns(format.Extensions);
+    return filters.join(QLatin1Char('|'));
+}
 
 TForm1::TForm1(const QString& FileName, TSoundPlayer& Sounds, QWidget* Parent)
     : QWidget(Parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint |
@@ -171,8 +191,7 @@ bool TForm1::LoadImage(const QString& Name)
 {
     // Both surfaces change together or not at all.
     try {
-        tavrin::TWin source;
-        source.LoadFromFile(NativeName(Name));
+        tavrin::TWin source = tavrin::ReadImageFile(Name);
         // A valid file may hold no pixels; there would be nothing to show.
         if (source.Empty())
             throw std::runtime_error("Bitmap image has no pixels");
@@ -235,7 +254,7 @@ void TForm1::PaintStaleVisible()
 bool TForm1::SaveOutput(const QString& Name)
 {
     try {
-        Output().SaveToFile(NativeName(Name));
+        tavrin::WriteImageFile(Output(), Name);
     } catch (const std::exception& error) {
         TApplication::HandleException(error);
         return false;
@@ -360,13 +379,13 @@ void TForm1::mouseReleaseEvent(QMouseEvent* Event)
 
 void TForm1::dragEnterEvent(QDragEnterEvent* Event)
 {
-    if (!DroppedBitmap(Event->mimeData()).isEmpty())
+    if (!DroppedImage(Event->mimeData()).isEmpty())
         Event->acceptProposedAction();
 }
 
 void TForm1::dropEvent(QDropEvent* Event)
 {
-    const QString name = DroppedBitmap(Event->mimeData());
+    const QString name = DroppedImage(Event->mimeData());
     if (name.isEmpty())
         return;
     Event->acceptProposedAction();

@@ -21,6 +21,11 @@ class TMenuItem;
 class TOrvelSystemMenu;
 class TSoundPlayer;
 
+// The Open dialog's filters: every readable image, then bitmaps, then any file.
+QString OpenImageFilter();
+// The Save As dialog's filters: one for each format that can be written.
+QString SaveImageFilter();
+
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
@@ -74,9 +79,9 @@ public:
     TMenuItem* NoSounds1;
     // Copies PopupMenu1's items to the top of the window menu.
     TOrvelSystemMenu* OrvelSystemMenu1;
-    const TFileDialog OpenDialog1{"Please Choose a Bitmap to Load and Edit",
-                                  "Bitmap Files|*.bmp", {}};
-    const TFileDialog SaveDialog1{"Save New Bitmap", "Bitmap Files|*.bmp", "bmp"};
+    const TFileDialog OpenDialog1{"Please Choose a Bitmap to Load and Edit", OpenImageFilter(),
+                                  {}};
+    const TFileDialog SaveDialog1{"Save New Bitmap", SaveImageFilter(), "bmp"};
 
 protected:
     void showEvent(QShowEvent* Event) override;

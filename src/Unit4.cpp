@@ -2,7 +2,9 @@
 
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QProgressDialog>
 #include <QLayout>
@@ -127,15 +129,25 @@ void TForm4::Open1Click()
 
 void TForm4::Save1Click()
 {
-    if (Canvas.CurrentFile().isEmpty())
-        SaveAs1Click();
+    const QString current = Canvas.CurrentFile();
+    // Only a bitmap is written over without asking: a photo in any other
+    // format is an original that a save must not destroy by accident.
+    if (current.isEmpty())
+        SaveAs(current);
+    else if (QFileInfo(current).suffix().compare(QLatin1String("bmp"), Qt::CaseInsensitive) == 0)
+        Canvas.SaveOutput(current);
     else
-        Canvas.SaveOutput(Canvas.CurrentFile());
+        SaveAs(UnusedNameBeside(current));
 }
 
 void TForm4::SaveAs1Click()
 {
-    const QString chosen = Dialogs().SaveFileName(this, Canvas.SaveDialog1, Canvas.CurrentFile());
+    SaveAs(Canvas.CurrentFile());
+}
+
+void TForm4::SaveAs(const QString& Initial)
+{
+    const QString chosen = Dialogs().SaveFileName(this, Canvas.SaveDialog1, Initial);
     // The name becomes current only once the image is really there.
     if (!chosen.isEmpty() && Canvas.SaveOutput(chosen))
         Canvas.SetCurrentFile(chosen);
@@ -182,6 +194,16 @@ bool TForm4::ExportAnimation(const tavrin::TSweepExport& Settings, const QString
     }
     ScrollBar1Change(); // the canvas shows the sliders again
     return written;
+}
+
+QString UnusedNameBeside(const QString& File)
+{
+    const QFileInfo file(File);
+    const QString stem = file.dir().filePath(file.completeBaseName() + QStringLiteral("-tavrin"));
+    QString name = stem + QStringLiteral(".png");
+    for (int n = 2; QFileInfo::exists(name); ++n)
+        name = stem + QStringLiteral("-%1.png").arg(n);
+    return name;
 }
 
 void TForm4::BeSilent1Click()

@@ -16,6 +16,10 @@ class TForm4;
 class QScrollBar;
 class TForm1;
 
+// A name beside File, in the same folder, that no file has yet:
+// photo.jpg gives photo-tavrin.png, then photo-tavrin-2.png and so on.
+QString UnusedNameBeside(const QString& File);
+
 class TForm4 : public QMainWindow {
     Q_OBJECT
 public:
@@ -60,6 +64,8 @@ private:
     void FormClose();
     // Sets all eight sliders and then renders once, if anything changed.
     void SetPositions(const tavrin::SliderPositions& Positions);
+    // Asks for a name, starting at Initial, and saves there.
+    void SaveAs(const QString& Initial);
 
     std::unique_ptr<Ui::TForm4> ui;
     TForm1& Canvas;

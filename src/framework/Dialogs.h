@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -15,6 +16,10 @@ struct TFileDialog {
 
 // "Bitmap Files|*.bmp" → "Bitmap Files (*.bmp)"; several pairs are joined by ";;".
 QString QtFileFilter(const QString& Filter);
+
+// The extensions a Qt file filter names: "JPEG Images (*.jpg *.jpeg)" gives
+// jpg and jpeg; none for a filter of any file.
+QStringList FilterExtensions(const QString& QtFilter);
 
 class TDialogs {
 public:

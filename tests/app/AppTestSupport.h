@@ -12,6 +12,7 @@
 #include <functional>
 #include <vector>
 
+#include "ImageFiles.h"
 #include "TWin.h"
 #include "framework/Application.h"
 #include "framework/Dialogs.h"
@@ -77,9 +78,10 @@ inline quint32 FixtureColour(int X, int Y, int Seed)
     return red << 16 | green << 8 | blue;
 }
 
-// Writes a Width x Height fixture bitmap into Dir and returns its path.
-inline QString MakeBitmap(const QTemporaryDir& Dir, const QString& Name, int Width, int Height,
-                          int Seed = 0)
+// Writes a Width x Height fixture into Dir, in the format of Name's
+// extension, and returns its path.
+inline QString MakeImage(const QTemporaryDir& Dir, const QString& Name, int Width, int Height,
+                         int Seed = 0)
 {
     tavrin::TWin surface(Width, Height);
     for (int y = 0; y < Height; ++y)
@@ -90,8 +92,15 @@ inline QString MakeBitmap(const QTemporaryDir& Dir, const QString& Name, int Wid
             surface.Row(y)[3 * x + 2] = (colour >> 16) & 0xFF;
         }
     const QString path = Dir.filePath(Name);
-    surface.SaveToFile(QFile::encodeName(path).toStdString());
+    tavrin::WriteImageFile(surface, path);
     return path;
+}
+
+// Writes a Width x Height fixture bitmap into Dir and returns its path.
+inline QString MakeBitmap(const QTemporaryDir& Dir, const QString& Name, int Width, int Height,
+                          int Seed = 0)
+{
+    return MakeImage(Dir, Name, Width, Height, Seed);
 }
 
 // The pixel at (X, Y) of a surface as 0xRRGGBB, read straight from its bytes.

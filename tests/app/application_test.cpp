@@ -1,5 +1,8 @@
 // The application object: exceptions stop at the default error handler, the
 // message hook sees and can swallow events, terminate and minimise.
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QWidget>
 
 #include <memory>
@@ -45,6 +48,7 @@ private slots:
     void terminateBeforeTheLoopStartsStillEndsIt();
     void minimizeHidesTheOthersUntilTheMainFormIsBack();
     void fileFiltersBecomeQtFilters();
+    void chosenSaveFilterSuppliesTheExtension();
 };
 
 void TestApplication::exceptionFromAHandlerIsShownAndTheProgramGoesOn()
@@ -147,6 +151,45 @@ void TestApplication::fileFiltersBecomeQtFilters()
              QStringLiteral("Bitmap Files (*.bmp)"));
     QCOMPARE(QtFileFilter(QStringLiteral("Bitmaps|*.bmp;*.dib|All|*")),
              QStringLiteral("Bitmaps (*.bmp *.dib);;All (*)"));
+}
+
+// Qt's own save dialog, driven by keys: it starts on the filter of the
+// initial name, and a name typed without an extension takes the extension of
+// the filter chosen.
+void TestApplication::chosenSaveFilterSuppliesTheExtension()
+{
+    QTemporaryDir dir;
+    const TFileDialog dialog{QStringLiteral("Save"),
+                             QStringLiteral("Bitmap Files|*.bmp|PNG Images|*.png|"
+                                            "JPEG Images|*.jpg;*.jpeg"),
+                             QStringLiteral("bmp")};
+    QStringList filters;
+    const auto answer = [&](const char* Name, int Downs) {
+        QTimer::singleShot(0, [&, Name, Downs] {
+            auto* file = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            QVERIFY(file);
+            auto* types = file->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+            QVERIFY(types);
+            filters << file->selectedNameFilter();
+            for (int i = 0; i < Downs; ++i)
+                QTest::keyClick(types, Qt::Key_Down);
+            auto* name = file->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            QVERIFY(name);
+            name->setText(QString::fromLatin1(Name));
+            QTest::keyClick(name, Qt::Key_Return);
+        });
+    };
+    answer("holiday", 2);
+    QCOMPARE(Dialogs().SaveFileName(nullptr, dialog, dir.filePath(QStringLiteral("a.bmp"))),
+             dir.filePath(QStringLiteral("holiday.jpg")));
+    answer("beach", 0);
+    QCOMPARE(Dialogs().SaveFileName(nullptr, dialog, dir.filePath(QStringLiteral("photo-tavrin.PNG"))),
+             dir.filePath(QStringLiteral("beach.png")));
+    answer("named.jpeg", 0);
+    QCOMPARE(Dialogs().SaveFileName(nullptr, dialog, dir.filePath(QStringLiteral("x.png"))),
+             dir.filePath(QStringLiteral("named.jpeg")));
+    QCOMPARE(filters, (QStringList{"Bitmap Files (*.bmp)", "PNG Images (*.png)",
+                                   "PNG Images (*.png)"}));
 }
 
 TAVRIN_TEST_MAIN(TestApplication)

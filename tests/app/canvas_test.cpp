@@ -1,6 +1,8 @@
 // The canvas window: start-up with and without a file, keeping the image when
 // an open is cancelled or fails, painting at actual size, dragging, dropping,
 // the popup menu and the sounds.
+#include <QBuffer>
+#include <QImage>
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -74,6 +76,18 @@ bool DropFile(QWidget& Window, const QString& Name)
     QDropEvent drop(QPointF(2, 2), Qt::CopyAction, &data, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(&Window, &drop);
     return drop.isAccepted();
+}
+
+// The CRC-32 that ends a PNG chunk, bit by bit.
+quint32 Crc32(const QByteArray& Data)
+{
+    quint32 crc = 0xFFFFFFFF;
+    for (const char byte : Data) {
+        crc ^= quint8(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = crc & 1 ? (crc >> 1) ^ 0xEDB88320 : crc >> 1;
+    }
+    return ~crc;
 }
 
 // A well-formed 24-bit bitmap file of Width x Height with no pixel data, as
@@ -192,9 +206,18 @@ void TestCanvas::createdAsDesigned()
     }
     QVERIFY(&form.Source() != &form.Output());
     QCOMPARE(form.OpenDialog1.Title, QStringLiteral("Please Choose a Bitmap to Load and Edit"));
-    QCOMPARE(form.OpenDialog1.Filter, QStringLiteral("Bitmap Files|*.bmp"));
+    // Every readable image first, then bitmaps as before, then any file.
+    const QStringList open = form.OpenDialog1.Filter.split(QLatin1Char('|'));
+    QCOMPARE(open.size(), 6);
+    QCOMPARE(open[0], QStringLiteral("Images"));
+    for (const char* pattern : {"*.bmp", "*.png", "*.jpg", "*.jpeg", "*.webp", "*.tif", "*.tiff",
+                                "*.gif", "*.heic", "*.avif"})
+        QVERIFY2(open[1].split(QLatin1Char(';')).contains(QLatin1String(pattern)), pattern);
+    QCOMPARE(open.mid(2), (QStringList{"Bitmap Files", "*.bmp", "All Files", "*"}));
     QCOMPARE(form.SaveDialog1.Title, QStringLiteral("Save New Bitmap"));
-    QCOMPARE(form.SaveDialog1.Filter, QStringLiteral("Bitmap Files|*.bmp"));
+    QCOMPARE(form.SaveDialog1.Filter,
+             QStringLiteral("Bitmap Files|*.bmp|PNG Images|*.png|JPEG Images|*.jpg;*.jpeg|"
+                            "WebP Images|*.webp|TIFF Images|*.tif;*.tiff"));
     QCOMPARE(form.SaveDialog1.DefaultExt, QStringLiteral("bmp"));
     QVERIFY(Dialogs->Asked.empty()); // nothing happens before the window is shown
     // Without a maximise button it is not to change size: its window menu
@@ -298,7 +321,8 @@ void TestCanvas::badFileAtStartAsksAgain()
     form.show();
     QTRY_VERIFY(Panel.isVisible());
     QCOMPARE(Dialogs->Errors, (QStringList{"Cannot open file " + missing,
-                                           QStringLiteral("Bitmap image is not valid"),
+                                           "Cannot open " + text +
+                                               ": this is not an image file Tavrin can read",
                                            QStringLiteral("Bitmap image has no pixels")}));
     QCOMPARE(Dialogs->Asked.size(), std::size_t(3));
     QCOMPARE(form.CurrentFile(), FileA);
@@ -324,24 +348,36 @@ void TestCanvas::openCancelledKeepsTheImage()
 
 void TestCanvas::failedLoadKeepsTheImage_data()
 {
+    QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("message");
-    QTest::newRow("missing") << QByteArray() << "Cannot open file ";
-    QTest::newRow("text") << QByteArray("hello\n") << "Bitmap image is not valid";
+    QTest::newRow("missing") << "bad.bmp" << QByteArray() << "Cannot open file ";
+    QTest::newRow("text") << "bad.bmp" << QByteArray("hello\n") << "not an image file";
     // A bitmap whose header says it has two planes.
     QByteArray planes = QByteArray("BM") + QByteArray(12, '\0');
     planes += QByteArray::fromHex("28000000" "05000000" "03000000" "0200" "1800");
     planes += QByteArray(24, '\0') + QByteArray(48, '\x40');
-    QTest::newRow("planes") << planes << "Bitmap image is not valid";
-    QTest::newRow("no columns") << EmptyBitmap(0, 7) << "Bitmap image has no pixels";
-    QTest::newRow("no rows") << EmptyBitmap(6, 0) << "Bitmap image has no pixels";
+    QTest::newRow("planes") << "bad.bmp" << planes << "Bitmap image is not valid";
+    QTest::newRow("no columns") << "bad.bmp" << EmptyBitmap(0, 7) << "Bitmap image has no pixels";
+    QTest::newRow("no rows") << "bad.bmp" << EmptyBitmap(6, 0) << "Bitmap image has no pixels";
+    // A photo cut short in its pixels, and one whose header announces 40000 pixels a side.
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QImage(23, 19, QImage::Format_RGB32).save(&buffer, "PNG");
+    QTest::newRow("cut png") << "cut.png" << png.left(png.size() - 20) << "cut short";
+    QByteArray huge = png.left(33);
+    qToBigEndian<quint32>(40000, huge.data() + 16);
+    qToBigEndian<quint32>(Crc32(huge.mid(12, 17)), huge.data() + 29);
+    QTest::newRow("huge png") << "huge.png" << huge + png.mid(33) << "larger than 32767 pixels a side";
 }
 
 void TestCanvas::failedLoadKeepsTheImage()
 {
+    QFETCH(QString, name);
     QFETCH(QByteArray, content);
     QFETCH(QString, message);
-    const QString bad = Dir->filePath(QStringLiteral("bad.bmp"));
+    const QString bad = Dir->filePath(name);
     if (!content.isEmpty())
         WriteFile(bad, content);
     auto form = StartedOnA();
@@ -354,7 +390,7 @@ void TestCanvas::failedLoadKeepsTheImage()
     Dialogs->OpenAnswers << bad;
     form->OpenFromDialog(form.get());
     QCOMPARE(Dialogs->Errors.size(), 1);
-    QVERIFY2(Dialogs->Errors[0].startsWith(message), qPrintable(Dialogs->Errors[0]));
+    QVERIFY2(Dialogs->Errors[0].contains(message), qPrintable(Dialogs->Errors[0]));
     QCOMPARE(form->CurrentFile(), FileA);
     QCOMPARE(form->geometry(), geometry);
     QVERIFY(!Panel.isVisible());
@@ -391,6 +427,11 @@ void TestCanvas::droppedBitmapOpens()
     QVERIFY(DropFile(*form, FileB));
     QTRY_COMPARE(form->CurrentFile(), FileB);
     QVERIFY(HoldsFixture(form->Output(), BWidth, BHeight, BSeed));
+    // Any readable format, whatever the letter case of its extension.
+    const QString photo = MakeImage(*Dir, QStringLiteral("photo.PNG"), AWidth, AHeight, ASeed);
+    QVERIFY(DropFile(*form, photo));
+    QTRY_COMPARE(form->CurrentFile(), photo);
+    QVERIFY(HoldsFixture(form->Output(), AWidth, AHeight, ASeed));
 }
 
 void TestCanvas::soundCommands()

@@ -86,6 +86,7 @@ private slots:
     void fileMenuOpeningClicks();
     void saveWritesTheOutputToTheCurrentFile();
     void saveAsTakesTheNameOnlyWhenSaved();
+    void saveOnAPhotoAsksForANewName();
     void openFromThePanelKeepsTheSliders();
     void soundAndWindowCommands();
     void minMinimisesEverything();
@@ -412,6 +413,47 @@ void TestPanel::saveAsTakesTheNameOnlyWhenSaved()
     saved.LoadFromFile(QFile::encodeName(other).toStdString());
     QVERIFY(SamePixels(saved, Program->Canvas.Output()));
     QCOMPARE(Dialogs->Errors.size(), 1);
+}
+
+QByteArray ReadAll(const QString& Name)
+{
+    QFile file(Name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void TestPanel::saveOnAPhotoAsksForANewName()
+{
+    const QString photo = MakeImage(*Dir, QStringLiteral("photo.jpg"), 16, 12, 3);
+    Dialogs->OpenAnswers << photo;
+    Part<QAction>(Program->Panel, "Open1")->trigger();
+    QCOMPARE(Program->Canvas.CurrentFile(), photo);
+    Program->Bar(Slider::Angle)->setValue(90);
+    const QByteArray original = ReadAll(photo);
+    QAction* save = Part<QAction>(Program->Panel, "Save1");
+
+    save->trigger(); // cancelled: nothing is written
+    QCOMPARE(Dialogs->Asked.size(), std::size_t(2));
+    QCOMPARE(Dialogs->Asked.back().Title, QStringLiteral("Save New Bitmap"));
+    const QString first = Dir->filePath(QStringLiteral("photo-tavrin.png"));
+    QCOMPARE(Dialogs->SaveInitial, first);
+    QCOMPARE(ReadAll(photo), original);
+    QVERIFY(!QFile::exists(first));
+
+    MakeImage(*Dir, QStringLiteral("photo-tavrin.png"), 3, 3);
+    Dialogs->SaveAnswers << Dir->filePath(QStringLiteral("photo-tavrin-2.png"));
+    save->trigger();
+    QCOMPARE(Dialogs->SaveInitial, Dir->filePath(QStringLiteral("photo-tavrin-2.png")));
+    QCOMPARE(Program->Canvas.CurrentFile(), Dir->filePath(QStringLiteral("photo-tavrin-2.png")));
+    QVERIFY(SamePixels(tavrin::ReadImageFile(Program->Canvas.CurrentFile()), Program->Canvas.Output()));
+    QCOMPARE(ReadAll(photo), original);
+
+    // Only a bitmap, in any letter case, is written over without asking.
+    const QString bitmap = MakeBitmap(*Dir, QStringLiteral("LOUD.BMP"), 16, 12, 3);
+    Program->Canvas.SetCurrentFile(bitmap);
+    save->trigger();
+    QCOMPARE(Dialogs->Asked.size(), std::size_t(3));
+    QVERIFY(SamePixels(tavrin::ReadImageFile(bitmap), Program->Canvas.Output()));
+    QVERIFY(Dialogs->Errors.isEmpty());
 }
 
 void TestPanel::openFromThePanelKeepsTheSliders()

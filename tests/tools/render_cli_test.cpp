@@ -281,6 +281,54 @@ TEST_F(RenderCli, LargeExportsAreWrittenOnlyWhenAllowed)
     EXPECT_TRUE(fs::exists(Dir / "g-2.bmp"));
 }
 
+// Any format in, the output's extension chooses the format out, and the
+// render is the same whatever the files' formats.
+TEST_F(RenderCli, ImageFormatsInAndOut)
+{
+    const std::string png = (Dir / "in.png").string();
+    ASSERT_EQ(RunRenderer(Input + " " + png).Status, 0);
+    EXPECT_TRUE(test::SamePixels(ReadImageFile(QString::fromStdString(png)), Picture));
+    for (const char* out : {"out.tif", "out.WEBP", "out.bmp"}) {
+        const Result r = RunRenderer(png + " " + (Dir / out).string() + " --angle 33 --x-slice 3");
+        ASSERT_EQ(r.Status, 0) << out << ": " << r.Output;
+        TWin expected(Picture.Width(), Picture.Height());
+        SliderPositions positions;
+        positions[Slider::Angle] = 33;
+        positions[Slider::XSlice] = 3;
+        Render(Picture, expected, positions);
+        EXPECT_TRUE(test::SamePixels(ReadImageFile(QString::fromStdString((Dir / out).string())),
+                                     expected))
+            << out;
+    }
+    ASSERT_EQ(RunRenderer(png + " " + (Dir / "fine.jpg").string()).Status, 0);
+    ASSERT_EQ(RunRenderer(png + " " + (Dir / "coarse.jpeg").string() + " --quality 5").Status, 0);
+    EXPECT_LT(fs::file_size(Dir / "coarse.jpeg"), fs::file_size(Dir / "fine.jpg"));
+
+    Result r = RunRenderer(png + " " + (Dir / "out.gif").string());
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Output.find(".bmp, .png, .jpg, .jpeg, .webp, .tif, .tiff"), std::string::npos)
+        << r.Output;
+    for (const char* quality : {"0", "101", "high"}) {
+        r = RunRenderer(png + " " + (Dir / "q.jpg").string() + " --quality " + quality);
+        EXPECT_EQ(r.Status, 2) << quality;
+        EXPECT_NE(r.Output.find("--quality"), std::string::npos) << r.Output;
+    }
+    EXPECT_FALSE(fs::exists(Dir / "out.gif"));
+    EXPECT_FALSE(fs::exists(Dir / "q.jpg"));
+}
+
+TEST(RenderCliInfo, FormatsListsWhatIsReadAndWritten)
+{
+    const Result r = RunRenderer("--formats");
+    EXPECT_EQ(r.Status, 0);
+    const std::size_t reads = r.Output.find("Reads:");
+    const std::size_t writes = r.Output.find("Writes: bmp jpeg jpg png tif tiff webp\n");
+    ASSERT_NE(reads, std::string::npos) << r.Output;
+    ASSERT_NE(writes, std::string::npos) << r.Output;
+    for (const char* format : {" avif ", " bmp ", " gif ", " heic ", " jpg ", " png ", " tiff ", " webp"})
+        EXPECT_NE(r.Output.substr(reads, writes - reads).find(format), std::string::npos) << format;
+}
+
 TEST(RenderCliInfo, HelpAndVersion)
 {
     Result r = RunRenderer("--help");
