@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QProgressDialog>
 #include <QLayout>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QScrollBar>
 
@@ -30,6 +31,10 @@ TForm4::TForm4(TForm1& Canvas, QWidget* Parent)
                ui->ScrollBar5, ui->ScrollBar6, ui->ScrollBar7, ui->ScrollBar8};
     for (QScrollBar* slider : Sliders)
         connect(slider, &QScrollBar::valueChanged, this, &TForm4::ScrollBar1Change);
+    for (int i = 0; i < tavrin::SliderCount; ++i) {
+        connect(Sliders[i], &QScrollBar::valueChanged, this, [this, i] { SliderMoved(i); });
+        connect(Sliders[i], &QScrollBar::sliderReleased, this, &TForm4::RecordStep);
+    }
     // Set after the form has named the sliders, which the value texts begin with.
     for (TScrollBar* slider : {ui->ScrollBar1, ui->ScrollBar2, ui->ScrollBar3, ui->ScrollBar4,
                                ui->ScrollBar5, ui->ScrollBar6, ui->ScrollBar7})
@@ -47,6 +52,12 @@ TForm4::TForm4(TForm1& Canvas, QWidget* Parent)
     connect(ui->Exit1, &QAction::triggered, this, &TForm4::Exit1Click);
     connect(ui->CopySettings1, &QAction::triggered, this, &TForm4::CopySettings1Click);
     connect(ui->PasteSettings1, &QAction::triggered, this, &TForm4::PasteSettings1Click);
+    ui->Redo1->setShortcuts({ui->Redo1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+    connect(ui->Undo1, &QAction::triggered, this, &TForm4::Undo1Click);
+    connect(ui->Redo1, &QAction::triggered, this, &TForm4::Redo1Click);
+    History = THistory(Settings());
+    // Presses anywhere in the program end a run of presses on one slider.
+    qApp->installEventFilter(this);
     connect(ui->Help1, &QAction::triggered, this, &TForm4::Help1Click);
     connect(ui->About1, &QAction::triggered, this, &TForm4::About1Click);
     connect(ui->Min1, &QAction::triggered, this, &TForm4::Min1Click);
@@ -73,20 +84,24 @@ void TForm4::ScrollBar1Change()
 
 void TForm4::Button1Click()
 {
+    const QScopedValueRollback oneStep(CommandMovesSliders, true);
     Canvas.Beeper(3);
     for (QScrollBar* slider : Sliders)
         slider->setValue(0); // stored clamped: X-Slice becomes 1
     Memory = Positions().Value;
+    RecordStep();
 }
 
 void TForm4::Button2Click()
 {
+    const QScopedValueRollback oneStep(CommandMovesSliders, true);
     Canvas.Beeper(3);
     for (int i = 0; i < tavrin::SliderCount; ++i) {
         const int kept = Sliders[i]->value();
         Sliders[i]->setValue(Memory[i]);
         Memory[i] = kept;
     }
+    RecordStep();
 }
 
 void TForm4::SetPositions(const tavrin::SliderPositions& Positions)
@@ -115,6 +130,53 @@ void TForm4::PasteSettings1Click()
         return;
     }
     SetPositions(pasted);
+    RecordStep();
+}
+
+TSettings TForm4::Settings() const
+{
+    return {Positions(), Memory};
+}
+
+void TForm4::SetSettings(const TSettings& Settings)
+{
+    Memory = Settings.Bank;
+    SetPositions(Settings.Sliders);
+}
+
+void TForm4::Undo1Click()
+{
+    if (const std::optional<TSettings> settings = History.Undo())
+        SetSettings(*settings);
+    ShowHistory();
+}
+
+void TForm4::Redo1Click()
+{
+    if (const std::optional<TSettings> settings = History.Redo())
+        SetSettings(*settings);
+    ShowHistory();
+}
+
+void TForm4::SliderMoved(int Index)
+{
+    // A drag is one step, kept when the thumb is let go.
+    if (CommandMovesSliders || Sliders[Index]->isSliderDown())
+        return;
+    History.Nudge(Index, Settings());
+    ShowHistory();
+}
+
+void TForm4::RecordStep()
+{
+    History.Record(Settings());
+    ShowHistory();
+}
+
+void TForm4::ShowHistory()
+{
+    ui->Undo1->setEnabled(History.CanUndo());
+    ui->Redo1->setEnabled(History.CanRedo());
 }
 
 void TForm4::File1Click()
@@ -251,6 +313,19 @@ void TForm4::showEvent(QShowEvent* Event)
     QRect frame(QPoint(), size());
     frame.moveCenter(screen()->geometry().center());
     move(frame.topLeft());
+}
+
+bool TForm4::eventFilter(QObject* Watched, QEvent* Event)
+{
+    // Presses reach a window before its widgets: only a widget's count.
+    const QEvent::Type type = Event->type();
+    const bool press = type == QEvent::Shortcut ||
+                       (Watched->isWidgetType() &&
+                        (type == QEvent::KeyPress || type == QEvent::MouseButtonPress));
+    const std::optional<int> run = History.OpenRun();
+    if (press && run && Watched != Sliders[*run])
+        History.EndRun();
+    return QMainWindow::eventFilter(Watched, Event);
 }
 
 void TForm4::closeEvent(QCloseEvent* Event)

@@ -7,6 +7,7 @@
 #include <array>
 #include <memory>
 
+#include "History.h"
 #include "Render.h"
 #include "SweepExport.h"
 
@@ -52,6 +53,10 @@ public:
     // The settings as tavrin-render's options, to the clipboard and back.
     void CopySettings1Click();
     void PasteSettings1Click();
+    // A step of the settings back or forward: all eight sliders and the
+    // memory bank at once, in one render.
+    void Undo1Click();
+    void Redo1Click();
     void Help1Click();
     void About1Click();
     void Min1Click();
@@ -59,6 +64,7 @@ public:
 protected:
     void showEvent(QShowEvent* Event) override;
     void closeEvent(QCloseEvent* Event) override;
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
 
 private:
     void FormClose();
@@ -66,10 +72,20 @@ private:
     void SetPositions(const tavrin::SliderPositions& Positions);
     // Asks for a name, starting at Initial, and saves there.
     void SaveAs(const QString& Initial);
+    TSettings Settings() const;
+    void SetSettings(const TSettings& Settings);
+    // A slider has moved: by the user, a step of the history or part of one.
+    void SliderMoved(int Index);
+    // The settings as they are now end a step of the history.
+    void RecordStep();
+    void ShowHistory();
 
     std::unique_ptr<Ui::TForm4> ui;
     TForm1& Canvas;
     std::array<QScrollBar*, tavrin::SliderCount> Sliders;
     std::array<int, tavrin::SliderCount> Memory{};
     bool Placed = false;
+    THistory History;
+    // Set while a command moves the sliders, which is one step of its own.
+    bool CommandMovesSliders = false;
 };

@@ -1,5 +1,5 @@
 // The slider values as the user sees them (tips at the thumb and on hover,
-// screen readers), and the Edit menu: Copy and Paste Settings.
+// screen readers), and the Edit menu: Copy and Paste Settings, Undo and Redo.
 #include <QAccessible>
 #include <QAccessibleValueInterface>
 #include <QClipboard>
@@ -11,6 +11,7 @@
 #include "AppTestSupport.h"
 #include "ProgramFixture.h"
 #include "../surface/SliderSettings.h"
+#include "SettingsText.h"
 #include "framework/ScrollBar.h"
 
 using tavrin::Slider;
@@ -61,6 +62,16 @@ private slots:
     void copyNamesTheSlidersOffTheirStart();
     void pasteAppliesEverySettingInOneRender();
     void pasteOfAnUnreadableTextChangesNothing();
+    void dragIsOneStepUndoneInOneRender();
+    void pressesOnOneSliderAreOneStep();
+    void resetMemoryAndPasteAreOneStepEach();
+    void historyOutlivesOpenAndForgetsTheOldest();
+
+private:
+    // Undoes or redoes one step; returns the renders it took.
+    int Undo();
+    int Redo();
+    QAction* Command(const char* Name) { return Part<QAction>(Program->Panel, Name); }
 
 private:
     std::unique_ptr<TScriptedDialogs> Dialogs;
@@ -186,7 +197,13 @@ void TestEdit::editMenuAsDesigned()
     QStringList captions;
     for (QAction* action : edit->actions())
         captions << (action->isSeparator() ? QStringLiteral("-") : action->text());
-    QCOMPARE(captions, (QStringList{"Copy Settings", "Paste Settings"}));
+    QCOMPARE(captions, (QStringList{"Copy Settings", "Paste Settings", "-", "Undo", "Redo"}));
+    QCOMPARE(edit->actions()[3]->shortcuts(), QList<QKeySequence>{QKeySequence("Ctrl+Z")});
+    QCOMPARE(edit->actions()[4]->shortcuts(),
+             (QList<QKeySequence>{QKeySequence("Ctrl+Shift+Z"), QKeySequence("Ctrl+Y")}));
+    // Nothing to undo or redo yet.
+    QVERIFY(!edit->actions()[3]->isEnabled());
+    QVERIFY(!edit->actions()[4]->isEnabled());
 }
 
 void TestEdit::copyNamesTheSlidersOffTheirStart()
@@ -245,6 +262,174 @@ void TestEdit::pasteOfAnUnreadableTextChangesNothing()
     QCOMPARE(Program->Panel.Positions(), settings);
     QCOMPARE(paints.Count, 0);
     QVERIFY(SamePixels(Program->Canvas.Output(), before));
+}
+
+int TestEdit::Undo()
+{
+    TPaintCounter paints;
+    Program->Canvas.installEventFilter(&paints);
+    Command("Undo1")->trigger();
+    return paints.Count;
+}
+
+int TestEdit::Redo()
+{
+    TPaintCounter paints;
+    Program->Canvas.installEventFilter(&paints);
+    Command("Redo1")->trigger();
+    return paints.Count;
+}
+
+void TestEdit::dragIsOneStepUndoneInOneRender()
+{
+    QScrollBar* xPosition = Program->Bar(Slider::XPosition);
+    // There and back again on one slider: no step, but the start rendered.
+    xPosition->setValue(5);
+    xPosition->setValue(0);
+    QVERIFY(!Command("Undo1")->isEnabled());
+    const tavrin::TWin start(Program->Canvas.Output());
+    const QPoint grip = Thumb(xPosition).center();
+    QTest::mousePress(xPosition, Qt::LeftButton, Qt::NoModifier, grip);
+    for (int dx : {10, 30, 50, 40})
+        QTest::mouseMove(xPosition, grip + QPoint(dx, 0));
+    QVERIFY(!Command("Undo1")->isEnabled()); // not a step until let go
+    QTest::mouseRelease(xPosition, Qt::LeftButton, Qt::NoModifier, grip + QPoint(40, 0));
+    const int dragged = xPosition->value();
+    QVERIFY(dragged > 0);
+    const tavrin::TWin moved(Program->Canvas.Output());
+    QVERIFY(!SamePixels(moved, start));
+
+    QVERIFY(Command("Undo1")->isEnabled());
+    QCOMPARE(Undo(), 1);
+    QCOMPARE(Program->Panel.Positions(), SliderPositions());
+    QVERIFY(SamePixels(Program->Canvas.Output(), start));
+    QVERIFY(!Command("Undo1")->isEnabled());
+    QVERIFY(Command("Redo1")->isEnabled());
+    QCOMPARE(Redo(), 1);
+    QCOMPARE(xPosition->value(), dragged);
+    QVERIFY(SamePixels(Program->Canvas.Output(), moved));
+    QVERIFY(!Command("Redo1")->isEnabled());
+}
+
+void TestEdit::pressesOnOneSliderAreOneStep()
+{
+    TForm4& panel = Program->Panel;
+    panel.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&panel));
+    QScrollBar* angle = Program->Bar(Slider::Angle);
+    QScrollBar* xSlice = Program->Bar(Slider::XSlice);
+    const QPoint rightArrow(xSlice->width() - 4, xSlice->height() / 2);
+
+    angle->setFocus();
+    for (int i = 0; i < 4; ++i)
+        QTest::keyClick(angle, Qt::Key_Right);
+    QTest::keyClick(angle, Qt::Key_Left); // 3
+    // Arrow clicks on another slider: a step of their own.
+    QTest::mouseClick(xSlice, Qt::LeftButton, Qt::NoModifier, rightArrow);
+    QTest::mouseClick(xSlice, Qt::LeftButton, Qt::NoModifier, rightArrow);
+    // Back to the first slider: a new step too.
+    angle->setFocus();
+    QTest::keyClick(angle, Qt::Key_Right);
+    QTest::keyClick(angle, Qt::Key_Right); // 5
+    // A press elsewhere in between ends a run.
+    QTest::mouseClick(&Program->Canvas, Qt::RightButton, Qt::NoModifier, QPoint(2, 2));
+    Program->Canvas.PopupMenu1->hide();
+    angle->setFocus();
+    QTest::keyClick(angle, Qt::Key_Right); // 6
+    QCOMPARE(panel.Positions(), With({{Slider::Angle, 6}, {Slider::XSlice, 3}}));
+
+    QCOMPARE(Undo(), 1);
+    QCOMPARE(panel.Positions(), With({{Slider::Angle, 5}, {Slider::XSlice, 3}}));
+    QCOMPARE(Undo(), 1);
+    QCOMPARE(panel.Positions(), With({{Slider::Angle, 3}, {Slider::XSlice, 3}}));
+    QCOMPARE(Undo(), 1);
+    QCOMPARE(panel.Positions(), With({{Slider::Angle, 3}}));
+    QCOMPARE(Undo(), 1);
+    QCOMPARE(panel.Positions(), SliderPositions());
+    QVERIFY(!Command("Undo1")->isEnabled());
+
+    // A new step forgets what was undone.
+    QCOMPARE(Redo(), 1);
+    angle->setFocus();
+    QTest::keyClick(angle, Qt::Key_Home);
+    QVERIFY(!Command("Redo1")->isEnabled());
+    QCOMPARE(Undo(), 1);
+    QCOMPARE(panel.Positions(), With({{Slider::Angle, 3}}));
+}
+
+void TestEdit::resetMemoryAndPasteAreOneStepEach()
+{
+    const SliderPositions mine = With({{Slider::XSlice, 4}, {Slider::YSlice, 2},
+                                       {Slider::XPosition, -3}, {Slider::Angle, 20}});
+    QGuiApplication::clipboard()->setText(QString::fromStdString(tavrin::SettingsText(mine)));
+    Command("PasteSettings1")->trigger();
+    auto* reset = Part<QPushButton>(Program->Panel, "Button1");
+    auto* swap = Part<QPushButton>(Program->Panel, "Button2");
+
+    // Memory A<>B keeps rendering once for each slider that changes, and
+    // is undone in one render, the bank with it.
+    TPaintCounter paints;
+    Program->Canvas.installEventFilter(&paints);
+    QTest::mouseClick(swap, Qt::LeftButton);
+    QCOMPARE(paints.Count, 4);
+    QCOMPARE(Program->Panel.Positions(), SliderPositions());
+    QCOMPARE(Undo(), 1);
+    QCOMPARE(Program->Panel.Positions(), mine);
+    QCOMPARE(Program->Panel.MemoryBank(), (std::array<int, tavrin::SliderCount>{}));
+    QCOMPARE(Redo(), 1);
+    QCOMPARE(Program->Panel.MemoryBank(), mine.Value);
+    QCOMPARE(Undo(), 1);
+
+    // So does Reset, which empties the bank.
+    SliderPositions banked = mine;
+    banked[Slider::TavrinX] = 1;
+    Program->Bar(Slider::TavrinX)->setValue(1);
+    QTest::mouseClick(swap, Qt::LeftButton); // the bank holds them
+    Command("PasteSettings1")->trigger();
+    paints.Count = 0;
+    QTest::mouseClick(reset, Qt::LeftButton);
+    QCOMPARE(paints.Count, 4);
+    QCOMPARE(Program->Panel.MemoryBank(), SliderPositions().Value);
+    QCOMPARE(Undo(), 1);
+    QCOMPARE(Program->Panel.Positions(), mine);
+    QCOMPARE(Program->Panel.MemoryBank(), banked.Value);
+
+    // Undo walks back through each step, down to the first paste and before it.
+    const SliderPositions steps[] = {SliderPositions(), banked, mine, SliderPositions()};
+    for (const SliderPositions& expected : steps) {
+        QCOMPARE(Undo(), 1);
+        QCOMPARE(Program->Panel.Positions(), expected);
+    }
+    QVERIFY(!Command("Undo1")->isEnabled());
+}
+
+void TestEdit::historyOutlivesOpenAndForgetsTheOldest()
+{
+    Program->Bar(Slider::Angle)->setValue(30);
+    Program->Bar(Slider::YSlice)->setValue(2);
+    const QString next = MakeBitmap(*Dir, QStringLiteral("next.bmp"), 13, 9, 7);
+    Dialogs->OpenAnswers << next;
+    Command("Open1")->trigger();
+    QCOMPARE(Program->Canvas.CurrentFile(), next);
+    QCOMPARE(Undo(), 1);
+    QCOMPARE(Program->Panel.Positions(), With({{Slider::Angle, 30}}));
+    // The settings apply to the new picture.
+    tavrin::TWin expected(Program->Canvas.Source());
+    tavrin::Render(Program->Canvas.Source(), expected, With({{Slider::Angle, 30}}));
+    QVERIFY(SamePixels(Program->Canvas.Output(), expected));
+
+    // Steps on two sliders by turns: each is a step of its own.
+    for (int i = 1; i <= 350; ++i)
+        Program->Bar(i % 2 ? Slider::XPosition : Slider::YPosition)->setValue(i);
+    int undone = 0;
+    while (Command("Undo1")->isEnabled()) {
+        QCOMPARE(Undo(), 1);
+        ++undone;
+    }
+    QCOMPARE(undone, int(THistory::Limit));
+    // The oldest are forgotten: the first kept is where the 50th of the 350 left.
+    QCOMPARE(Program->Panel.Positions(),
+             With({{Slider::Angle, 30}, {Slider::XPosition, 49}, {Slider::YPosition, 50}}));
 }
 
 TAVRIN_TEST_MAIN(TestEdit)

@@ -29,6 +29,8 @@ private slots:
     void cleanup();
     void fileCommandsInEveryWindow_data();
     void fileCommandsInEveryWindow();
+    void undoAndRedoInEveryWindow_data() { fileCommandsInEveryWindow_data(); }
+    void undoAndRedoInEveryWindow();
 
 private:
     QWidget& Window(const QString& Name);
@@ -105,6 +107,29 @@ void TestShortcuts::fileCommandsInEveryWindow()
     // Ctrl+Q ends the program.
     QVERIFY(Activate(active));
     QCOMPARE(RunUntilExit([&] { QTest::keyClick(target, Qt::Key_Q, Qt::ControlModifier); }), 0);
+}
+
+void TestShortcuts::undoAndRedoInEveryWindow()
+{
+    QFETCH(QString, window);
+    Program->Bar(Slider::Angle)->setValue(90);
+    Program->Bar(Slider::XSlice)->setValue(3);
+    QWidget& active = Window(window);
+    QVERIFY(Activate(active));
+    QWidget* target = active.focusWidget() ? active.focusWidget() : &active;
+    const auto angleAndSlices = [&] {
+        return std::pair(Program->Bar(Slider::Angle)->value(), Program->Bar(Slider::XSlice)->value());
+    };
+
+    QTest::keyClick(target, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(angleAndSlices(), std::pair(90, 1));
+    QTest::keyClick(target, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(angleAndSlices(), std::pair(90, 3));
+    QTest::keyClick(target, Qt::Key_Z, Qt::ControlModifier);
+    QTest::keyClick(target, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(angleAndSlices(), std::pair(0, 1));
+    QTest::keyClick(target, Qt::Key_Y, Qt::ControlModifier);
+    QCOMPARE(angleAndSlices(), std::pair(90, 1));
 }
 
 TAVRIN_TEST_MAIN(TestShortcuts)
