@@ -2,8 +2,9 @@
 # The program as a user meets it, on a real X server (run under xvfb-run):
 # started on a bitmap, it shows the image at the screen's top-left corner and
 # the control panel at its centre; a slider moved from the keyboard re-renders
-# the canvas exactly as the command-line renderer does; closing the control
-# panel ends the program with status 0.
+# the canvas exactly as the command-line renderer does; with the canvas
+# active, Ctrl+Z and Ctrl+Y step back and forth and Ctrl+S saves; closing the
+# control panel ends the program with status 0.
 #   e2e_test.sh TAVRIN TAVRIN-RENDER CLOSE-WINDOW
 set -euo pipefail
 tavrin=$1 render=$2 close_window=$3
@@ -33,6 +34,7 @@ convert -size ${width}x${height} gradient:'#d02010-#1030e0' \
   -type TrueColor BMP3:"$work/in.bmp"
 "$render" "$work/in.bmp" "$work/as-loaded.bmp"
 "$render" "$work/in.bmp" "$work/x-slice-30.bmp" --x-slice 30
+"$render" "$work/in.bmp" "$work/start.bmp" --render
 [ "$(compare -metric AE "$work/as-loaded.bmp" "$work/x-slice-30.bmp" null: 2>&1 || true)" != 0 ] \
   || fail "the slider would change nothing"
 
@@ -57,6 +59,18 @@ xdotool windowfocus --sync "$panel"
 xdotool key End
 retry 100 matches "$work/x-slice-30.bmp" \
   || fail "the canvas does not show X-Slice 30 ($(differing "$work/x-slice-30.bmp" $width $height) pixels differ)"
+
+# The program's shortcuts act on the canvas as well as on the panel.
+xdotool windowfocus --sync "$canvas"
+xdotool key ctrl+z
+retry 100 matches "$work/start.bmp" \
+  || fail "Ctrl+Z on the canvas does not bring back the start ($(differing "$work/start.bmp" $width $height) pixels differ)"
+xdotool key ctrl+y
+retry 100 matches "$work/x-slice-30.bmp" \
+  || fail "Ctrl+Y on the canvas does not bring back X-Slice 30"
+xdotool key ctrl+s
+saved() { [ "$(compare -metric AE "$work/in.bmp" "$work/x-slice-30.bmp" null: 2>&1 || true)" = 0 ]; }
+retry 100 saved || fail "Ctrl+S on the canvas did not save what it shows"
 
 close_program "$close_window"
 echo "PASS"
