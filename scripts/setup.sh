@@ -14,7 +14,7 @@ packages=(
   sox libsox-fmt-base
   fonts-liberation
   help2man librsvg2-bin
-  desktop-file-utils appstream groff-base lintian dpkg-dev file weston qt6-wayland
+  desktop-file-utils shared-mime-info appstream groff-base lintian dpkg-dev file weston qt6-wayland
 )
 
 missing=()

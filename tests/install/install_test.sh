@@ -88,6 +88,32 @@ check_manual_pages() {
 # Key=value of the installed desktop entry.
 entry() { sed -n "s/^$1=//p" "$prefix/share/applications/$app_id.desktop"; }
 
+# The file manager offers Tavrin for exactly the formats it reads: each
+# extension tavrin-render --formats lists belongs to a MIME type of the
+# entry, and each type there has an extension that is read. The freedesktop
+# database of file names (shared-mime-info) ties the two.
+offers_what_it_reads() {
+  local globs=/usr/share/mime/globs2
+  [ -f "$globs" ] || { echo "SKIP: no $globs (shared-mime-info), MIME types not checked"; exit 77; }
+  local offered reads extension type types found
+  offered=";$(entry MimeType)"
+  reads=$(without_display "$prefix/bin/tavrin-render" --formats | sed -n 's/^Reads: *//p')
+  [ -n "$reads" ] || fail "tavrin-render --formats lists nothing it reads"
+  for extension in $reads; do
+    types=$(sed -n "s/^[0-9]*:\([^:]*\):\*\.$extension\$/\1/p" "$globs")
+    found=
+    for type in $types; do [[ $offered == *";$type;"* ]] && found=1; done
+    [ -n "$found" ] || fail ".$extension files are read, but none of '$types' is offered"
+  done
+  for type in ${offered//;/ }; do
+    found=
+    for extension in $(sed -n "s|^[0-9]*:$type:\*\.\([a-z0-9]*\)\$|\1|p" "$globs"); do
+      [[ " $reads " == *" $extension "* ]] && found=1
+    done
+    [ -n "$found" ] || fail "$type is offered, but no file of it is read"
+  done
+}
+
 check_desktop_entry() {
   need desktop-file-validate
   desktop-file-validate "$prefix/share/applications/$app_id.desktop" || fail "desktop-file-validate"
@@ -95,7 +121,7 @@ check_desktop_entry() {
   read -r exec _ <<<"$(entry Exec)"
   [ -x "$prefix/bin/$exec" ] || fail "Exec names '$exec', which is not installed"
   [ "$(entry Icon)" = "$app_id" ] || fail "the icon is not named $app_id"
-  [[ ";$(entry MimeType)" == *";image/bmp;"* ]] || fail "bitmaps are not among the MIME types"
+  offers_what_it_reads
 }
 
 check_metainfo() {
