@@ -20,7 +20,7 @@ QString FileArgument(const QCoreApplication& Application)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Turns, places, slices and reflects a bitmap image interactively.\n\n"
+        "Turns, places, slices and reflects a picture interactively.\n\n"
         "On a Wayland desktop the windows go through XWayland whenever DISPLAY is set, so\n"
         "that the image opens at the screen's top-left corner and the control panel stays\n"
         "on top; QT_QPA_PLATFORM=wayland runs them on Wayland itself, where the compositor\n"
@@ -28,7 +28,8 @@ QString FileArgument(const QCoreApplication& Application)
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("file"),
-                                 QStringLiteral("The .bmp file to open; asked for when absent."),
+                                 QStringLiteral("The picture to open, in any format Tavrin reads; "
+                                                "asked for when absent."),
                                  QStringLiteral("[file]"));
     parser.process(Application);
     const QStringList files = parser.positionalArguments();
