@@ -1,5 +1,6 @@
 #include "ScrollBar.h"
 
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QStyle>
 #include <QStyleOptionSlider>
@@ -15,7 +16,10 @@ constexpr int ValueTipMs = 1500;
 TScrollBar::TScrollBar(QWidget* Parent) : QScrollBar(Parent)
 {
     // Every user move comes as an action: arrows, trough, keys, wheel, drag.
-    connect(this, &QAbstractSlider::actionTriggered, this, &TScrollBar::ShowValueAtThumb);
+    connect(this, &QAbstractSlider::actionTriggered, this, [this] {
+        MovedByMouse = QGuiApplication::mouseButtons() != Qt::NoButton;
+        ShowValueAtThumb();
+    });
 }
 
 void TScrollBar::setUnit(const QString& Value)
@@ -55,6 +59,22 @@ void TScrollBar::ShowValueAtThumb()
         style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this);
     // The tip opens below and right of the point it is given.
     QToolTip::showText(mapToGlobal(thumb.topLeft()), ValueText(), this, QRect(), ValueTipMs);
+}
+
+void TScrollBar::mousePressEvent(QMouseEvent* Event)
+{
+    MovedByMouse = false;
+    QScrollBar::mousePressEvent(Event);
+}
+
+// Qt hides any tip when a mouse button is let go: a click on an arrow would
+// show its value only while the button is down.
+void TScrollBar::mouseReleaseEvent(QMouseEvent* Event)
+{
+    QScrollBar::mouseReleaseEvent(Event);
+    if (MovedByMouse)
+        ShowValueAtThumb();
+    MovedByMouse = false;
 }
 
 void TScrollBar::keyPressEvent(QKeyEvent* Event)

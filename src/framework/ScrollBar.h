@@ -19,6 +19,8 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* Event) override;
+    void mousePressEvent(QMouseEvent* Event) override;
+    void mouseReleaseEvent(QMouseEvent* Event) override;
     void sliderChange(SliderChange Change) override;
 
 private:
@@ -26,4 +28,6 @@ private:
     void ShowValueAtThumb();
 
     QString Unit;
+    // Whether the mouse has moved the slider since its button went down.
+    bool MovedByMouse = false;
 };

@@ -166,6 +166,7 @@ void TestEdit::movingShowsTheValueAtTheThumb()
     QTest::mouseClick(xSlice, Qt::LeftButton, Qt::NoModifier,
                       QPoint(xSlice->width() - 4, xSlice->height() / 2));
     QCOMPARE(xSlice->value(), 2);
+    QVERIFY(QToolTip::isVisible()); // still there when the button is let go
     QCOMPARE(QToolTip::text(), QStringLiteral("X-Slice 2"));
 
     // By dragging the thumb: the tip follows the value at every step.
@@ -178,6 +179,8 @@ void TestEdit::movingShowsTheValueAtTheThumb()
         QCOMPARE(QToolTip::text(), QStringLiteral("X Position %1").arg(xPosition->value()));
     }
     QTest::mouseRelease(xPosition, Qt::LeftButton, Qt::NoModifier, grip + QPoint(70, 0));
+    QVERIFY(QToolTip::isVisible());
+    QCOMPARE(QToolTip::text(), QStringLiteral("X Position %1").arg(xPosition->value()));
 }
 
 void TestEdit::settingsFromTheProgramShowNoTip()
