@@ -6,8 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QProgressDialog>
 #include <QLayout>
+#include <QProgressDialog>
 #include <QScopedValueRollback>
 #include <QScreen>
 #include <QScrollBar>
@@ -55,12 +55,12 @@ TForm4::TForm4(TForm1& Canvas, QWidget* Parent)
     ui->Redo1->setShortcuts({ui->Redo1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Y)});
     connect(ui->Undo1, &QAction::triggered, this, &TForm4::Undo1Click);
     connect(ui->Redo1, &QAction::triggered, this, &TForm4::Redo1Click);
-    History = THistory(Settings());
-    // Presses anywhere in the program end a run of presses on one slider.
-    qApp->installEventFilter(this);
     connect(ui->Help1, &QAction::triggered, this, &TForm4::Help1Click);
     connect(ui->About1, &QAction::triggered, this, &TForm4::About1Click);
     connect(ui->Min1, &QAction::triggered, this, &TForm4::Min1Click);
+    History = THistory(Settings());
+    // Presses anywhere in the program end a run of presses on one slider.
+    qApp->installEventFilter(this);
 }
 
 TForm4::~TForm4() = default;
