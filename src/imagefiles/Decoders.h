@@ -5,9 +5,12 @@
 #include <QImage>
 #include <QString>
 
+#include "TWin.h"
+
 class QIODevice;
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace tavrin::imagefiles {
@@ -31,5 +34,13 @@ bool IsDeepColourPng(const QByteArray& Head);
 
 // Decodes such a PNG through libpng; the size is checked before decoding.
 QImage DecodeDeepColourPng(QIODevice& Device, const QString& Name);
+
+// True when Head, the first bytes of a file, starts a JPEG file.
+bool IsJpeg(const QByteArray& Head);
+
+// Decodes a JPEG file straight into the surface when Qt's reader would give
+// the same pixels unchanged; nothing when the file needs the conversion
+// rules (a turn, a colour profile, CMYK). The size is checked before decoding.
+std::optional<TWin> DecodePlainJpeg(const QByteArray& Data, const QString& Name);
 
 } // namespace tavrin::imagefiles

@@ -86,12 +86,15 @@ inline std::uint8_t Over16(std::uint64_t Colour, std::uint64_t Alpha)
     return std::uint8_t((Colour * Alpha + scale / 2) / scale);
 }
 
+// The surface has Image's size; the loops read it from there, since a call
+// into Qt would be made again for every pixel.
 void CopyShallow(const QImage& Image, TWin& Surface)
 {
-    for (int y = 0; y < Image.height(); ++y) {
+    const std::int32_t width = Surface.Width();
+    for (std::int32_t y = 0; y < Surface.Height(); ++y) {
         const QRgb* in = reinterpret_cast<const QRgb*>(Image.constScanLine(y));
         std::uint8_t* out = Surface.Row(y);
-        for (int x = 0; x < Image.width(); ++x, out += 3) {
+        for (std::int32_t x = 0; x < width; ++x, out += 3) {
             const QRgb pixel = in[x];
             const unsigned alpha = qAlpha(pixel);
             if (alpha == 255) {
@@ -109,10 +112,11 @@ void CopyShallow(const QImage& Image, TWin& Surface)
 
 void CopyDeep(const QImage& Image, TWin& Surface)
 {
-    for (int y = 0; y < Image.height(); ++y) {
+    const std::int32_t width = Surface.Width();
+    for (std::int32_t y = 0; y < Surface.Height(); ++y) {
         const QRgba64* in = reinterpret_cast<const QRgba64*>(Image.constScanLine(y));
         std::uint8_t* out = Surface.Row(y);
-        for (int x = 0; x < Image.width(); ++x, out += 3) {
+        for (std::int32_t x = 0; x < width; ++x, out += 3) {
             const QRgba64 pixel = in[x];
             out[0] = Over16(pixel.blue(), pixel.alpha());
             out[1] = Over16(pixel.green(), pixel.alpha());
@@ -178,8 +182,8 @@ TWin DecodeWithQt(QIODevice& Device, const QString& Name)
     return ToSurface(std::move(image), Name);
 }
 
-// A HEIF file is read whole; one bigger than the largest surface holds no
-// image that could open.
+// A HEIF or JPEG file is read whole; one bigger than the largest surface
+// holds no image that could open.
 QByteArray ReadWhole(QIODevice& Device, const QString& Name)
 {
     if (Device.size() > qint64(TWin::MaxBytes))
@@ -215,8 +219,8 @@ TWin ReadImageFile(const QString& FileName)
         image.LoadFromFile(native);
         return image;
     }
-    if (imagefiles::LooksLikeHeif(head))
-        return ToSurface(imagefiles::DecodeHeif(ReadWhole(file, FileName), FileName), FileName);
+    if (imagefiles::LooksLikeHeif(head) || imagefiles::IsJpeg(head))
+        return DecodeImage(ReadWhole(file, FileName), FileName);
     return DecodeWithQt(file, FileName);
 }
 
@@ -227,6 +231,9 @@ TWin DecodeImage(const QByteArray& Data, const QString& Name)
                             std::size_t(Data.size()));
     if (imagefiles::LooksLikeHeif(Data.left(16)))
         return ToSurface(imagefiles::DecodeHeif(Data, Name), Name);
+    if (imagefiles::IsJpeg(Data))
+        if (std::optional<TWin> plain = imagefiles::DecodePlainJpeg(Data, Name))
+            return std::move(*plain);
     QBuffer buffer;
     buffer.setData(Data);
     buffer.open(QIODevice::ReadOnly);

@@ -542,5 +542,38 @@ TEST_F(FileTest, HeicAndAvifOpenThroughLibheif)
     }
 }
 
+// Plain JPEG files skip Qt's reader; they must give exactly the pixels it
+// gives, in every layout a camera or a program writes.
+TEST_F(FileTest, PlainJpegGivesWhatQtsReaderGives)
+{
+    QImage picture(41, 23, QImage::Format_RGB32);
+    for (int y = 0; y < 23; ++y)
+        for (int x = 0; x < 41; ++x)
+            picture.setPixel(x, y, qRgb(x * 6, y * 11, (x * y) & 0xFF));
+    struct Layout {
+        const char* Name;
+        QImage Image;
+        bool Progressive;
+        int Quality;
+    };
+    for (const Layout& layout : {Layout{"colour.jpg", picture, false, 92},
+                                 Layout{"grey.jpg", picture.convertToFormat(QImage::Format_Grayscale8), false, 75},
+                                 Layout{"progressive.jpg", picture, true, 50}}) {
+        QImageWriter writer(Path(layout.Name));
+        writer.setQuality(layout.Quality);
+        writer.setProgressiveScanWrite(layout.Progressive);
+        ASSERT_TRUE(writer.write(layout.Image)) << layout.Name;
+        const QImage qt = QImage(Path(layout.Name)).convertToFormat(QImage::Format_RGB32);
+        const TWin ours = ReadImageFile(Path(layout.Name));
+        ASSERT_EQ(ours.Width(), qt.width());
+        ASSERT_EQ(ours.Height(), qt.height());
+        int wrong = 0;
+        for (int y = 0; y < qt.height(); ++y)
+            for (int x = 0; x < qt.width(); ++x)
+                wrong += PixelAt(ours, x, y) != (qt.pixel(x, y) & 0xFFFFFF);
+        EXPECT_EQ(wrong, 0) << layout.Name;
+    }
+}
+
 } // namespace
 } // namespace tavrin
