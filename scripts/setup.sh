@@ -7,7 +7,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libsndfile1-dev
   libwebp-dev libgif-dev libleptonica-dev
-  qt6-image-formats-plugins libheif-dev libpng-dev
+  qt6-image-formats-plugins libheif-dev libpng-dev libjpeg-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth imagemagick xdotool libx11-dev libxtst-dev
   clang libclang-rt-14-dev
