@@ -12,6 +12,7 @@ packages=(
   xvfb xauth imagemagick xdotool libx11-dev libxtst-dev
   clang libclang-rt-14-dev
   sox libsox-fmt-base
+  pulseaudio libpulse-dev
   fonts-liberation
   help2man librsvg2-bin
   desktop-file-utils shared-mime-info appstream groff-base lintian dpkg-dev file weston qt6-wayland

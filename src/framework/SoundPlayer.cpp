@@ -3,7 +3,6 @@
 #include <QAudioDevice>
 #include <QAudioFormat>
 #include <QAudioSink>
-#include <QBuffer>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -71,6 +70,8 @@ constexpr sf_count_t MaxSeconds = 60;
 // and how long it is given after its last sample went to the device.
 constexpr qint64 WaitMarginMs = 500;
 constexpr qint64 WaitTailMs = 150;
+// The output's buffer: what a new sound waits behind at most.
+constexpr int BufferMs = 20;
 
 } // namespace
 
@@ -118,7 +119,7 @@ TQtSoundPlayer::TQtSoundPlayer() = default;
 
 TQtSoundPlayer::~TQtSoundPlayer()
 {
-    Stop();
+    StopAll();
 }
 
 const TPcm& TQtSoundPlayer::Decoded(const QString& Name)
@@ -133,12 +134,32 @@ const TPcm& TQtSoundPlayer::Decoded(const QString& Name)
     return *found;
 }
 
-void TQtSoundPlayer::Stop()
+TQtSoundPlayer::TOutput* TQtSoundPlayer::OutputFor(const TPcm& Pcm)
 {
-    if (Sink)
-        Sink->stop();
-    Sink.reset();
-    Buffer.reset();
+    QAudioFormat format;
+    format.setSampleRate(Pcm.SampleRate);
+    format.setChannelCount(Pcm.Channels);
+    format.setSampleFormat(QAudioFormat::Int16);
+    for (const auto& output : Outputs)
+        if (output->Format == format)
+            return output.get();
+    const QAudioDevice device = QMediaDevices::defaultAudioOutput();
+    if (device.isNull() || !device.isFormatSupported(format))
+        return nullptr;
+    auto output = std::make_unique<TOutput>();
+    output->Format = format;
+    output->Sink = std::make_unique<QAudioSink>(device, format);
+    output->Sink->setBufferSize(format.bytesForDuration(BufferMs * 1000));
+    Outputs.push_back(std::move(output));
+    return Outputs.back().get();
+}
+
+void TQtSoundPlayer::StopAll()
+{
+    // Stopping closes the stream at once; only destroying a sink would
+    // process events.
+    for (const auto& output : Outputs)
+        output->Sink->stop();
 }
 
 void TQtSoundPlayer::Play(const QString& Name, TPlayback Mode)
@@ -146,24 +167,23 @@ void TQtSoundPlayer::Play(const QString& Name, TPlayback Mode)
     const TPcm& pcm = Decoded(Name);
     if (pcm.Frames() == 0)
         return;
-    const QAudioDevice device = QMediaDevices::defaultAudioOutput();
-    QAudioFormat format;
-    format.setSampleRate(pcm.SampleRate);
-    format.setChannelCount(pcm.Channels);
-    format.setSampleFormat(QAudioFormat::Int16);
-    if (device.isNull() || !device.isFormatSupported(format))
+    TOutput* output = OutputFor(pcm);
+    if (!output)
         return;
 
-    Stop();
-    Buffer = std::make_unique<QBuffer>();
-    Buffer->setData(pcm.Samples);
-    Buffer->open(QIODevice::ReadOnly);
-    Sink = std::make_unique<QAudioSink>(device, format);
+    StopAll();
+    QIODevice* input = output->Sink->start();
+    if (!input)
+        return;
     QElapsedTimer clock;
     clock.start();
-    Sink->start(Buffer.get());
+    // All of it at once: the sound plays on with the event loop busy. The
+    // silence behind it fills the device's buffer, which starts playing
+    // only when full, so that a click shorter than the buffer is heard.
+    input->write(pcm.Samples);
+    input->write(QByteArray(output->Sink->bufferSize(), '\0'));
     if (Mode == TPlayback::Wait)
         WaitForSoundEnd(
-            pcm.DurationMs(), [this] { return !Sink || Sink->state() != QAudio::ActiveState; },
+            pcm.DurationMs(), [output] { return output->Sink->state() != QAudio::ActiveState; },
             [&clock] { return clock.elapsed(); });
 }

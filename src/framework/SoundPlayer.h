@@ -2,15 +2,16 @@
 // played on the default audio output.
 #pragma once
 
+#include <QAudioFormat>
 #include <QByteArray>
 #include <QHash>
 #include <QString>
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QAudioSink;
-class QBuffer;
 
 // A decoded sound: interleaved signed 16-bit samples.
 struct TPcm {
@@ -44,7 +45,10 @@ public:
     virtual void Play(const QString& Name, TPlayback Mode) = 0;
 };
 
-// Plays on the default output device through Qt Multimedia.
+// Plays on the default output device through Qt Multimedia. Play never runs
+// the event loop to start or replace a sound (only Wait's hold does): each
+// sample format has one output, opened on first use and kept for the
+// player's life, because destroying a QAudioSink processes events.
 class TQtSoundPlayer : public TSoundPlayer {
 public:
     TQtSoundPlayer();
@@ -52,10 +56,15 @@ public:
     void Play(const QString& Name, TPlayback Mode) override;
 
 private:
+    struct TOutput {
+        QAudioFormat Format;
+        std::unique_ptr<QAudioSink> Sink;
+    };
+
     const TPcm& Decoded(const QString& Name);
-    void Stop();
+    TOutput* OutputFor(const TPcm& Pcm);
+    void StopAll();
 
     QHash<QString, TPcm> Cache;
-    std::unique_ptr<QBuffer> Buffer;
-    std::unique_ptr<QAudioSink> Sink;
+    std::vector<std::unique_ptr<TOutput>> Outputs;
 };
