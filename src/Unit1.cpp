@@ -21,6 +21,7 @@
 #include <stdexcept>
 
 #include "ImageFiles.h"
+#include "HandlerGuard.h"
 #include "SysMenu.h"
 #include "framework/Application.h"
 #include "framework/Menus.h"
@@ -264,23 +265,27 @@ bool TForm1::SaveOutput(const QString& Name)
 
 void TForm1::Help1Click()
 {
+    TAVRIN_GUARD_HANDLER();
     ShowWindow(HelpWindow);
     Beeper(5);
 }
 
 void TForm1::About1Click()
 {
+    TAVRIN_GUARD_HANDLER();
     ShowWindow(AboutWindow);
     Beeper(4);
 }
 
 void TForm1::BeSilent1Click()
 {
+    TAVRIN_GUARD_HANDLER();
     SoundSwitch = false;
 }
 
 void TForm1::NoSounds1Click()
 {
+    TAVRIN_GUARD_HANDLER();
     SoundSwitch = true;
     Beeper(0);
 }

@@ -15,6 +15,7 @@
 #include "ExportAnimation.h"
 #include "ImageFiles.h"
 #include "SettingsText.h"
+#include "HandlerGuard.h"
 #include "Unit1.h"
 #include "framework/Application.h"
 #include "framework/Dialogs.h"
@@ -75,6 +76,7 @@ tavrin::SliderPositions TForm4::Positions() const
 
 void TForm4::ScrollBar1Change()
 {
+    TAVRIN_GUARD_HANDLER();
     try {
         Canvas.ShowPositions(Positions());
     } catch (const std::exception& error) {
@@ -84,6 +86,7 @@ void TForm4::ScrollBar1Change()
 
 void TForm4::Button1Click()
 {
+    TAVRIN_GUARD_HANDLER();
     const QScopedValueRollback oneStep(CommandMovesSliders, true);
     Canvas.Beeper(3);
     for (QScrollBar* slider : Sliders)
@@ -94,6 +97,7 @@ void TForm4::Button1Click()
 
 void TForm4::Button2Click()
 {
+    TAVRIN_GUARD_HANDLER();
     const QScopedValueRollback oneStep(CommandMovesSliders, true);
     Canvas.Beeper(3);
     for (int i = 0; i < tavrin::SliderCount; ++i) {
@@ -122,6 +126,7 @@ void TForm4::CopySettings1Click()
 
 void TForm4::PasteSettings1Click()
 {
+    TAVRIN_GUARD_HANDLER();
     tavrin::SliderPositions pasted;
     try {
         pasted = tavrin::ReadSettingsText(QGuiApplication::clipboard()->text().toStdString());
@@ -146,6 +151,7 @@ void TForm4::SetSettings(const TSettings& Settings)
 
 void TForm4::Undo1Click()
 {
+    TAVRIN_GUARD_HANDLER();
     if (const std::optional<TSettings> settings = History.Undo())
         SetSettings(*settings);
     ShowHistory();
@@ -153,6 +159,7 @@ void TForm4::Undo1Click()
 
 void TForm4::Redo1Click()
 {
+    TAVRIN_GUARD_HANDLER();
     if (const std::optional<TSettings> settings = History.Redo())
         SetSettings(*settings);
     ShowHistory();
@@ -181,16 +188,19 @@ void TForm4::ShowHistory()
 
 void TForm4::File1Click()
 {
+    TAVRIN_GUARD_HANDLER();
     Canvas.Beeper(1);
 }
 
 void TForm4::Open1Click()
 {
+    TAVRIN_GUARD_HANDLER();
     Canvas.OpenFromDialog(this);
 }
 
 void TForm4::Save1Click()
 {
+    TAVRIN_GUARD_HANDLER();
     const QString current = Canvas.CurrentFile();
     // Only a bitmap is written over without asking: a photo in any other
     // format is an original that a save must not destroy by accident.
@@ -204,6 +214,7 @@ void TForm4::Save1Click()
 
 void TForm4::SaveAs1Click()
 {
+    TAVRIN_GUARD_HANDLER();
     SaveAs(Canvas.CurrentFile());
 }
 
@@ -270,11 +281,13 @@ QString UnusedNameBeside(const QString& File)
 
 void TForm4::BeSilent1Click()
 {
+    TAVRIN_GUARD_HANDLER();
     Canvas.BeSilent1Click();
 }
 
 void TForm4::MakeNoise1Click()
 {
+    TAVRIN_GUARD_HANDLER();
     Canvas.NoSounds1Click();
 }
 
@@ -285,16 +298,19 @@ void TForm4::Exit1Click()
 
 void TForm4::Help1Click()
 {
+    TAVRIN_GUARD_HANDLER();
     Canvas.Help1Click();
 }
 
 void TForm4::About1Click()
 {
+    TAVRIN_GUARD_HANDLER();
     Canvas.About1Click();
 }
 
 void TForm4::Min1Click()
 {
+    TAVRIN_GUARD_HANDLER();
     Canvas.Beeper(5);
     TApplication::Minimize(&Canvas);
 }
