@@ -34,7 +34,11 @@ bool HugeButAllowed(const QByteArray& Data)
     buffer.setData(Data);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
-    const QSize size = reader.size();
+    QSize size = reader.size();
+    // A GIF's logical screen, which is what Qt allocates.
+    if (Data.startsWith("GIF8") && Data.size() >= 10)
+        size = QSize(std::uint8_t(Data[6]) | std::uint8_t(Data[7]) << 8,
+                     std::uint8_t(Data[8]) | std::uint8_t(Data[9]) << 8);
     return size.isValid() && size.width() <= tavrin::TWin::MaxSide &&
            size.height() <= tavrin::TWin::MaxSide &&
            std::int64_t(size.width()) * size.height() > (std::int64_t(1) << 20);

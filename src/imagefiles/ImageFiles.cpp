@@ -169,7 +169,15 @@ TWin DecodeWithQt(QIODevice& Device, const QString& Name)
     reader.setAutoTransform(true);
     if (!reader.canRead())
         Refuse(Name, "this is not an image file Tavrin can read");
-    // Checked from the header, before the reader allocates anything.
+    // Checked from the header, before the reader allocates anything. A GIF
+    // is drawn on its logical screen, which Qt allocates whole but announces
+    // only as the size of the first frame.
+    const QByteArray head = Device.peek(10);
+    if (head.size() == 10 && head.startsWith("GIF8")) {
+        const auto screen = [&](int At) { return std::uint8_t(head[At]) | std::uint8_t(head[At + 1]) << 8; };
+        if (screen(6) > 0 && screen(8) > 0)
+            CheckSize(screen(6), screen(8), Name);
+    }
     QSize size = reader.size();
     if (size.isValid()) {
         if (reader.transformation() & QImageIOHandler::TransformationRotate90)

@@ -435,6 +435,14 @@ QByteArray TwoFrameGif()
 
 TEST(ConversionRules, AnimationOpensAtItsFirstFrame)
 {
+    // A screen past the limits is refused from the header, before Qt
+    // allocates it; its frames announce only their own size.
+    QByteArray wide = TwoFrameGif();
+    wide.replace(6, 4, QByteArray::fromHex("30753075")); // 30000 x 30000
+    const std::string message = ErrorUnderAddressLimit(
+        [&] { return ErrorOf([&] { DecodeImage(wide, QStringLiteral("wide.gif")); }); });
+    EXPECT_NE(message.find("30000 x 30000 pixels needs more than 1 GiB"), std::string::npos) << message;
+
     const TWin image = DecodeImage(TwoFrameGif(), QStringLiteral("two.gif"));
     ASSERT_EQ(image.Width(), 3);
     ASSERT_EQ(image.Height(), 2);
