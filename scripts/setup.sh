@@ -13,6 +13,7 @@ packages=(
   clang libclang-rt-14-dev
   sox libsox-fmt-base
   pulseaudio libpulse-dev
+  python3
   fonts-liberation
   help2man librsvg2-bin
   desktop-file-utils shared-mime-info appstream groff-base lintian dpkg-dev file weston qt6-wayland
