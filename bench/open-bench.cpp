@@ -44,9 +44,12 @@ tavrin::TWin PhotoLike()
             const int grain = int(state >> 28) - 8;
             std::uint8_t* p = picture.Row(y) + 3 * x;
             const double u = x / double(Width), v = y / double(Height);
-            p[0] = std::uint8_t(std::clamp(int(128 + 100 * std::sin(6 * u + 2 * v)) + grain, 0, 255));
-            p[1] = std::uint8_t(std::clamp(int(128 + 90 * std::cos(5 * v - 3 * u)) + grain, 0, 255));
-            p[2] = std::uint8_t(std::clamp(int(120 + 110 * std::sin(9 * u * v + 1)) + grain, 0, 255));
+            p[0] =
+                std::uint8_t(std::clamp(int(128 + 100 * std::sin(6 * u + 2 * v)) + grain, 0, 255));
+            p[1] =
+                std::uint8_t(std::clamp(int(128 + 90 * std::cos(5 * v - 3 * u)) + grain, 0, 255));
+            p[2] =
+                std::uint8_t(std::clamp(int(120 + 110 * std::sin(9 * u * v + 1)) + grain, 0, 255));
         }
     return picture;
 }

@@ -75,8 +75,9 @@ QString SaveImageFilter()
 {
     QStringList filters;
     for (const tavrin::TWritableFormat& format : tavrin::WritableFormats())
-        filters << (format.Name == QLatin1String("Bitmap") ? QStringLiteral("Bitmap Files")
-                                                           : format.Name + QStringLiteral(" Images"))
+        filters << (format.Name == QLatin1String("Bitmap")
+                        ? QStringLiteral("Bitmap Files")
+                        : format.Name + QStringLiteral(" Images"))
                 << Patterns(format.Extensions);
     return filters.join(QLatin1Char('|'));
 }

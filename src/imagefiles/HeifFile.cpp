@@ -22,8 +22,8 @@ struct TReleaseHandle {
 void Check(heif_error Error, const QString& Name)
 {
     if (Error.code != heif_error_Ok)
-        Refuse(Name, std::string("the HEIF image is damaged or not supported (") + Error.message +
-                         ")");
+        Refuse(Name,
+               std::string("the HEIF image is damaged or not supported (") + Error.message + ")");
 }
 
 // The colour space the file declares; invalid when it declares sRGB or nothing.
@@ -45,7 +45,8 @@ QColorSpace ColourSpace(const heif_image_handle* Handle)
         heif_nclx_color_profile_free(nclx);
         // Phones write Display P3 this way; other primaries are taken as sRGB.
         if (p3)
-            return QColorSpace(QColorSpace::Primaries::DciP3D65, QColorSpace::TransferFunction::SRgb);
+            return QColorSpace(QColorSpace::Primaries::DciP3D65,
+                               QColorSpace::TransferFunction::SRgb);
         return {};
     }
     default:
@@ -59,8 +60,8 @@ bool LooksLikeHeif(const QByteArray& Head)
 {
     if (Head.size() < 12)
         return false;
-    const heif_filetype_result kind =
-        heif_check_filetype(reinterpret_cast<const std::uint8_t*>(Head.constData()), int(Head.size()));
+    const heif_filetype_result kind = heif_check_filetype(
+        reinterpret_cast<const std::uint8_t*>(Head.constData()), int(Head.size()));
     return kind == heif_filetype_yes_supported || kind == heif_filetype_yes_unsupported;
 }
 
@@ -93,11 +94,11 @@ QImage DecodeHeif(const QByteArray& Data, const QString& Name)
         Refuse(Name, "the HEIF image has no colour pixels");
     }
     // The QImage owns the decoded pixels from here on.
-    QImage image(pixels, heif_image_get_width(decoded, heif_channel_interleaved),
-                 heif_image_get_height(decoded, heif_channel_interleaved), stride,
-                 alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888,
-                 [](void* Decoded) { heif_image_release(static_cast<heif_image*>(Decoded)); },
-                 decoded);
+    QImage image(
+        pixels, heif_image_get_width(decoded, heif_channel_interleaved),
+        heif_image_get_height(decoded, heif_channel_interleaved), stride,
+        alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888,
+        [](void* Decoded) { heif_image_release(static_cast<heif_image*>(Decoded)); }, decoded);
     image.setColorSpace(ColourSpace(primary));
     return image;
 }

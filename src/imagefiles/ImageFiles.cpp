@@ -12,8 +12,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-
 #include "BitmapFile.h"
 #include "Decoders.h"
 
@@ -174,7 +172,9 @@ TWin DecodeWithQt(QIODevice& Device, const QString& Name)
     // only as the size of the first frame.
     const QByteArray head = Device.peek(10);
     if (head.size() == 10 && head.startsWith("GIF8")) {
-        const auto screen = [&](int At) { return std::uint8_t(head[At]) | std::uint8_t(head[At + 1]) << 8; };
+        const auto screen = [&](int At) {
+            return std::uint8_t(head[At]) | std::uint8_t(head[At + 1]) << 8;
+        };
         if (screen(6) > 0 && screen(8) > 0)
             CheckSize(screen(6), screen(8), Name);
     }

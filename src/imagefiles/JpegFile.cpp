@@ -54,7 +54,8 @@ int Orientation(const jpeg_saved_marker_ptr Marker)
     const std::size_t length = size - 6;
     const bool big = tiff[0] == 'M';
     const auto get16 = [&](std::size_t At) {
-        return big ? unsigned(tiff[At] << 8 | tiff[At + 1]) : unsigned(tiff[At + 1] << 8 | tiff[At]);
+        return big ? unsigned(tiff[At] << 8 | tiff[At + 1])
+                   : unsigned(tiff[At + 1] << 8 | tiff[At]);
     };
     const auto get32 = [&](std::size_t At) {
         return big ? std::size_t(get16(At)) << 16 | get16(At + 2)

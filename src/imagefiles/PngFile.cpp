@@ -59,8 +59,9 @@ struct TReadStruct {
 bool IsDeepColourPng(const QByteArray& Head)
 {
     // The signature, then IHDR: length, type, width, height, depth, colour type.
-    return Head.size() >= 26 && png_sig_cmp(reinterpret_cast<png_const_bytep>(Head.constData()), 0,
-                                            SignatureSize) == 0 &&
+    return Head.size() >= 26 &&
+           png_sig_cmp(reinterpret_cast<png_const_bytep>(Head.constData()), 0, SignatureSize) ==
+               0 &&
            Head.mid(12, 4) == "IHDR" && Head[24] == 16 && Head[25] == PNG_COLOR_TYPE_RGB;
 }
 

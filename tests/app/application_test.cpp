@@ -183,8 +183,9 @@ void TestApplication::chosenSaveFilterSuppliesTheExtension()
     QCOMPARE(Dialogs().SaveFileName(nullptr, dialog, dir.filePath(QStringLiteral("a.bmp"))),
              dir.filePath(QStringLiteral("holiday.jpg")));
     answer("beach", 0);
-    QCOMPARE(Dialogs().SaveFileName(nullptr, dialog, dir.filePath(QStringLiteral("photo-tavrin.PNG"))),
-             dir.filePath(QStringLiteral("beach.png")));
+    QCOMPARE(
+        Dialogs().SaveFileName(nullptr, dialog, dir.filePath(QStringLiteral("photo-tavrin.PNG"))),
+        dir.filePath(QStringLiteral("beach.png")));
     answer("named.jpeg", 0);
     QCOMPARE(Dialogs().SaveFileName(nullptr, dialog, dir.filePath(QStringLiteral("x.png"))),
              dir.filePath(QStringLiteral("named.jpeg")));

@@ -369,7 +369,8 @@ void TestCanvas::failedLoadKeepsTheImage_data()
     QByteArray huge = png.left(33);
     qToBigEndian<quint32>(40000, huge.data() + 16);
     qToBigEndian<quint32>(Crc32(huge.mid(12, 17)), huge.data() + 29);
-    QTest::newRow("huge png") << "huge.png" << huge + png.mid(33) << "larger than 32767 pixels a side";
+    QTest::newRow("huge png") << "huge.png" << huge + png.mid(33)
+                              << "larger than 32767 pixels a side";
 }
 
 void TestCanvas::failedLoadKeepsTheImage()

@@ -444,7 +444,8 @@ void TestPanel::saveOnAPhotoAsksForANewName()
     save->trigger();
     QCOMPARE(Dialogs->SaveInitial, Dir->filePath(QStringLiteral("photo-tavrin-2.png")));
     QCOMPARE(Program->Canvas.CurrentFile(), Dir->filePath(QStringLiteral("photo-tavrin-2.png")));
-    QVERIFY(SamePixels(tavrin::ReadImageFile(Program->Canvas.CurrentFile()), Program->Canvas.Output()));
+    QVERIFY(SamePixels(tavrin::ReadImageFile(Program->Canvas.CurrentFile()),
+                       Program->Canvas.Output()));
     QCOMPARE(ReadAll(photo), original);
 
     // Only a bitmap, in any letter case, is written over without asking.

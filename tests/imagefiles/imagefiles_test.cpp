@@ -82,7 +82,8 @@ std::uint32_t Expected(const test::TPngPicture& P, std::size_t I)
         return OverBlack({s[0], s[0], s[0]}, keyed ? 0 : max, max);
     }
     case PNG_COLOR_TYPE_RGB: {
-        const bool keyed = !P.Key.empty() && s[0] == P.Key[0] && s[1] == P.Key[1] && s[2] == P.Key[2];
+        const bool keyed =
+            !P.Key.empty() && s[0] == P.Key[0] && s[1] == P.Key[1] && s[2] == P.Key[2];
         return OverBlack({s[0], s[1], s[2]}, keyed ? 0 : max, max);
     }
     case PNG_COLOR_TYPE_GRAY_ALPHA:
@@ -105,11 +106,15 @@ test::TPngPicture RandomPng(int ColourType, int Depth, bool Transparent, std::ui
         sample = std::uint16_t(random() & max);
     if (ColourType == PNG_COLOR_TYPE_PALETTE) {
         for (std::uint32_t i = 0; i <= max; ++i)
-            p.Palette.push_back({std::uint8_t(random()), std::uint8_t(random()), std::uint8_t(random())});
+            p.Palette.push_back(
+                {std::uint8_t(random()), std::uint8_t(random()), std::uint8_t(random())});
         if (Transparent) // shorter than the palette: the last entries stay opaque
             for (std::uint32_t i = 0; i < std::max(1u, max); ++i)
-                p.PaletteAlpha.push_back(i % 3 == 0 ? 0 : i % 3 == 1 ? 128 : std::uint8_t(random()));
-    } else if (Transparent && (ColourType == PNG_COLOR_TYPE_GRAY || ColourType == PNG_COLOR_TYPE_RGB)) {
+                p.PaletteAlpha.push_back(i % 3 == 0   ? 0
+                                         : i % 3 == 1 ? 128
+                                                      : std::uint8_t(random()));
+    } else if (Transparent &&
+               (ColourType == PNG_COLOR_TYPE_GRAY || ColourType == PNG_COLOR_TYPE_RGB)) {
         p.Key.assign(p.Samples.begin(), p.Samples.begin() + channels);
         for (std::size_t i = 0; i < p.Samples.size() / channels; i += 3)
             std::copy(p.Key.begin(), p.Key.end(), p.Samples.begin() + i * channels);
@@ -124,7 +129,8 @@ class PngLayouts : public ::testing::TestWithParam<PngLayout> {};
 TEST_P(PngLayouts, EveryPixelAsTheSamplesSay)
 {
     const auto [type, depth, transparent] = GetParam();
-    const test::TPngPicture png = RandomPng(type, depth, transparent, std::uint32_t(type * 100 + depth));
+    const test::TPngPicture png =
+        RandomPng(type, depth, transparent, std::uint32_t(type * 100 + depth));
     const TWin image = DecodeImage(Bytes(test::WritePng(png)), QStringLiteral("layout.png"));
     ASSERT_EQ(image.Width(), png.Width);
     ASSERT_EQ(image.Height(), png.Height);
@@ -142,14 +148,16 @@ TEST_P(PngLayouts, EveryPixelAsTheSamplesSay)
 std::vector<PngLayout> AllPngLayouts()
 {
     std::vector<PngLayout> layouts;
-    const std::pair<int, std::vector<int>> depths[] = {
-        {PNG_COLOR_TYPE_GRAY, {1, 2, 4, 8, 16}}, {PNG_COLOR_TYPE_RGB, {8, 16}},
-        {PNG_COLOR_TYPE_PALETTE, {1, 2, 4, 8}},  {PNG_COLOR_TYPE_GRAY_ALPHA, {8, 16}},
-        {PNG_COLOR_TYPE_RGB_ALPHA, {8, 16}}};
+    const std::pair<int, std::vector<int>> depths[] = {{PNG_COLOR_TYPE_GRAY, {1, 2, 4, 8, 16}},
+                                                       {PNG_COLOR_TYPE_RGB, {8, 16}},
+                                                       {PNG_COLOR_TYPE_PALETTE, {1, 2, 4, 8}},
+                                                       {PNG_COLOR_TYPE_GRAY_ALPHA, {8, 16}},
+                                                       {PNG_COLOR_TYPE_RGB_ALPHA, {8, 16}}};
     for (const auto& [type, list] : depths)
         for (const int depth : list)
             for (const bool transparent : {false, true})
-                if (!transparent || (type != PNG_COLOR_TYPE_GRAY_ALPHA && type != PNG_COLOR_TYPE_RGB_ALPHA))
+                if (!transparent ||
+                    (type != PNG_COLOR_TYPE_GRAY_ALPHA && type != PNG_COLOR_TYPE_RGB_ALPHA))
                     layouts.emplace_back(type, depth, transparent);
     return layouts;
 }
@@ -277,10 +285,11 @@ TEST_F(FileTest, BrokenFilesNameTheFileAndSayWhy)
     Put("cut.jpg", Contents("good.jpg").left(200));
     Put("text.png", "hello, this is not a picture\n");
     Put("empty.webp", "");
-    const std::pair<const char*, const char*> cases[] = {
-        {"cut.png", "damaged or cut short"}, {"cut.jpg", "damaged or cut short"},
-        {"text.png", "not an image file"},   {"empty.webp", "not an image file"},
-        {"missing.png", "Cannot open file"}};
+    const std::pair<const char*, const char*> cases[] = {{"cut.png", "damaged or cut short"},
+                                                         {"cut.jpg", "damaged or cut short"},
+                                                         {"text.png", "not an image file"},
+                                                         {"empty.webp", "not an image file"},
+                                                         {"missing.png", "Cannot open file"}};
     for (const auto& [name, why] : cases) {
         const std::string message = ErrorOf([&] { ReadImageFile(Path(name)); });
         EXPECT_NE(message.find(Path(name).toStdString()), std::string::npos) << message;
@@ -349,7 +358,8 @@ TEST(HeaderBombs, RefusedBeforeAnythingIsAllocated)
         const std::string message = ErrorUnderAddressLimit(
             [&] { return ErrorOf([&] { DecodeImage(file, QStringLiteral("bomb.png")); }); });
         EXPECT_EQ(message.rfind("Cannot open bomb.png: ", 0), 0u) << message;
-        EXPECT_NE(message.find(why), std::string::npos) << width << " x " << height << ": " << message;
+        EXPECT_NE(message.find(why), std::string::npos)
+            << width << " x " << height << ": " << message;
     }
 }
 
@@ -363,7 +373,8 @@ TEST(HeaderBombs, RefusedBeforeAnythingIsAllocated)
 }
 
 // Six 8 x 8 blocks of flat colour, three across and two down.
-constexpr std::uint32_t Blocks[2][3] = {{0xE01010, 0x10E010, 0x1010E0}, {0xE0E010, 0x10E0E0, 0xE010E0}};
+constexpr std::uint32_t Blocks[2][3] = {{0xE01010, 0x10E010, 0x1010E0},
+                                        {0xE0E010, 0x10E0E0, 0xE010E0}};
 
 TWin BlockPicture()
 {
@@ -398,7 +409,8 @@ TEST_F(FileTest, ExifOrientationSixStandsThePhotoUpright)
     // The left column of blocks becomes the top row, bottom block first.
     for (int row = 0; row < 3; ++row)
         for (int column = 0; column < 2; ++column)
-            EXPECT_TRUE(Near(PixelAt(image, column * 8 + 4, row * 8 + 4), Blocks[1 - column][row], 8))
+            EXPECT_TRUE(
+                Near(PixelAt(image, column * 8 + 4, row * 8 + 4), Blocks[1 - column][row], 8))
                 << "block " << column << ", " << row;
 }
 
@@ -407,12 +419,26 @@ TEST_F(FileTest, ExifOrientationSixStandsThePhotoUpright)
 QByteArray TwoFrameGif()
 {
     QByteArray gif("GIF89a");
-    gif += QByteArray::fromHex("03000200" "A1" "0000"); // screen 3 x 2, 4-colour table
-    gif += QByteArray::fromHex("FF0000" "00FF00" "0000FF" "FFFFFF");
+    gif += QByteArray::fromHex("03000200"
+                               "A1"
+                               "0000"); // screen 3 x 2, 4-colour table
+    gif += QByteArray::fromHex("FF0000"
+                               "00FF00"
+                               "0000FF"
+                               "FFFFFF");
     gif += QByteArray::fromHex("21FF0B") + "NETSCAPE2.0" + QByteArray::fromHex("0301000000");
-    for (const std::array<int, 6>& frame : {std::array{0, 1, 2, 3, 0, 1}, std::array{3, 3, 3, 2, 2, 2}}) {
-        gif += QByteArray::fromHex("21F904" "04" "0A00" "00" "00"); // 0.1 s
-        gif += QByteArray::fromHex("2C" "00000000" "03000200" "00" "02");
+    for (const std::array<int, 6>& frame :
+         {std::array{0, 1, 2, 3, 0, 1}, std::array{3, 3, 3, 2, 2, 2}}) {
+        gif += QByteArray::fromHex("21F904"
+                                   "04"
+                                   "0A00"
+                                   "00"
+                                   "00"); // 0.1 s
+        gif += QByteArray::fromHex("2C"
+                                   "00000000"
+                                   "03000200"
+                                   "00"
+                                   "02");
         std::uint32_t bits = 0;
         int count = 0;
         QByteArray data;
@@ -441,12 +467,14 @@ TEST(ConversionRules, AnimationOpensAtItsFirstFrame)
     wide.replace(6, 4, QByteArray::fromHex("30753075")); // 30000 x 30000
     const std::string message = ErrorUnderAddressLimit(
         [&] { return ErrorOf([&] { DecodeImage(wide, QStringLiteral("wide.gif")); }); });
-    EXPECT_NE(message.find("30000 x 30000 pixels needs more than 1 GiB"), std::string::npos) << message;
+    EXPECT_NE(message.find("30000 x 30000 pixels needs more than 1 GiB"), std::string::npos)
+        << message;
 
     const TWin image = DecodeImage(TwoFrameGif(), QStringLiteral("two.gif"));
     ASSERT_EQ(image.Width(), 3);
     ASSERT_EQ(image.Height(), 2);
-    const std::uint32_t first[2][3] = {{0xFF0000, 0x00FF00, 0x0000FF}, {0xFFFFFF, 0xFF0000, 0x00FF00}};
+    const std::uint32_t first[2][3] = {{0xFF0000, 0x00FF00, 0x0000FF},
+                                       {0xFFFFFF, 0xFF0000, 0x00FF00}};
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 3; ++x)
             EXPECT_EQ(PixelAt(image, x, y), first[y][x]) << x << ", " << y;
@@ -500,7 +528,8 @@ QByteArray EncodeHeif(heif_compression_format Format, const TWin& Picture)
     QByteArray file;
     if (heif_context_get_encoder_for_format(context, Format, &encoder).code == heif_error_Ok &&
         heif_image_create(Picture.Width(), Picture.Height(), heif_colorspace_RGB,
-                          heif_chroma_interleaved_RGB, &image).code == heif_error_Ok &&
+                          heif_chroma_interleaved_RGB, &image)
+                .code == heif_error_Ok &&
         heif_image_add_plane(image, heif_channel_interleaved, Picture.Width(), Picture.Height(), 8)
                 .code == heif_error_Ok) {
         int stride = 0;
@@ -515,7 +544,8 @@ QByteArray EncodeHeif(heif_compression_format Format, const TWin& Picture)
                                                                      qsizetype(Size));
                                return heif_error{heif_error_Ok, heif_suberror_Unspecified, ""};
                            }};
-        if (heif_context_encode_image(context, image, encoder, nullptr, nullptr).code == heif_error_Ok)
+        if (heif_context_encode_image(context, image, encoder, nullptr, nullptr).code ==
+            heif_error_Ok)
             heif_context_write(context, &writer, &file);
     }
     heif_image_release(image);
@@ -541,11 +571,13 @@ TEST_F(FileTest, HeicAndAvifOpenThroughLibheif)
         ASSERT_EQ(image.Height(), 16) << name;
         for (int row = 0; row < 2; ++row)
             for (int column = 0; column < 3; ++column)
-                EXPECT_TRUE(Near(PixelAt(image, column * 8 + 4, row * 8 + 4), Blocks[row][column], 12))
+                EXPECT_TRUE(
+                    Near(PixelAt(image, column * 8 + 4, row * 8 + 4), Blocks[row][column], 12))
                     << name << " block " << column << ", " << row;
         // Cut short, it is refused with the file's name.
         Put(QStringLiteral("cut-") + name, file.left(file.size() / 2));
-        const std::string message = ErrorOf([&] { ReadImageFile(Path(QStringLiteral("cut-") + name)); });
+        const std::string message =
+            ErrorOf([&] { ReadImageFile(Path(QStringLiteral("cut-") + name)); });
         EXPECT_NE(message.find("cut-" + std::string(name) + ": "), std::string::npos) << message;
     }
 }
@@ -564,9 +596,10 @@ TEST_F(FileTest, PlainJpegGivesWhatQtsReaderGives)
         bool Progressive;
         int Quality;
     };
-    for (const Layout& layout : {Layout{"colour.jpg", picture, false, 92},
-                                 Layout{"grey.jpg", picture.convertToFormat(QImage::Format_Grayscale8), false, 75},
-                                 Layout{"progressive.jpg", picture, true, 50}}) {
+    for (const Layout& layout :
+         {Layout{"colour.jpg", picture, false, 92},
+          Layout{"grey.jpg", picture.convertToFormat(QImage::Format_Grayscale8), false, 75},
+          Layout{"progressive.jpg", picture, true, 50}}) {
         QImageWriter writer(Path(layout.Name));
         writer.setQuality(layout.Quality);
         writer.setProgressiveScanWrite(layout.Progressive);

@@ -325,7 +325,8 @@ TEST(RenderCliInfo, FormatsListsWhatIsReadAndWritten)
     const std::size_t writes = r.Output.find("Writes: bmp jpeg jpg png tif tiff webp\n");
     ASSERT_NE(reads, std::string::npos) << r.Output;
     ASSERT_NE(writes, std::string::npos) << r.Output;
-    for (const char* format : {" avif ", " bmp ", " gif ", " heic ", " jpg ", " png ", " tiff ", " webp"})
+    for (const char* format :
+         {" avif ", " bmp ", " gif ", " heic ", " jpg ", " png ", " tiff ", " webp"})
         EXPECT_NE(r.Output.substr(reads, writes - reads).find(format), std::string::npos) << format;
 }
 
