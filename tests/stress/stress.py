@@ -23,7 +23,7 @@ SLIDERS = [
     ("tavrin-y", (25, 136), (245, 136), 0, 1),
     ("lock-xy", (25, 152), (245, 152), 0, 1),
     ("x-position", (6, 31), (308, 31), -1500, 1500),
-    ("y-position", (326, 30), (326, 240), -1500, 1500),
+    ("y-position", (326, 29), (326, 257), -1500, 1500),
     ("angle", (6, 256), (308, 256), 0, 360),
 ]
 INITIAL = [1, 0, 0, 0, 0, 0, 0, 0]
@@ -139,6 +139,8 @@ class Stress:
 
     def open_file(self):
         name = self.rng.choice(["same.bmp", "bad.bmp", "missing.bmp"])
+        if self.o.verbose:
+            print("open", name)
         xdo("windowfocus", "--sync", self.panel)
         xdo("key", "ctrl+o")
         self.answer_dialog(os.path.join(self.work, name))
@@ -164,15 +166,18 @@ class Stress:
         self.close_extra_windows()
 
     def min_restore(self):
+        # No window manager runs to restore the canvas: its own window menu does.
         self.click_panel(MENUS["Min"])
-        time.sleep(0.1)
-        xdo("windowmap", self.canvas)
+        xdo("mousemove", "--window", self.canvas, 40, 30)
+        xdo("windowfocus", "--sync", self.canvas)
+        xdo("key", "alt+space")
+        xdo("key", "r")
         for _ in range(50):
             if self.panel in xdo("search", "--onlyvisible", "--name", "^Tavrin$"):
                 break
             time.sleep(0.05)
         else:
-            self.findings.append("the control panel did not come back after Min")
+            self.find("the control panel did not come back after Min")
 
     def canvas_drag(self):
         dx, dy = self.rng.randint(-40, 40), self.rng.randint(-40, 40)
@@ -180,10 +185,14 @@ class Stress:
             "--", str(dx), str(dy), "mouseup", 1)
 
     # -- helpers ----------------------------------------------------------------
+    def find(self, finding):
+        self.findings.append(finding)
+        print("finding: " + finding, flush=True)
+
     def extra_windows(self):
+        # Dialogs, message boxes (titled like the program), Help, About.
         return [w for w in xdo("search", "--onlyvisible", "--name", ".")
-                if w not in (self.canvas, self.panel)
-                and xdo("getwindowname", w) not in (["Tavrin"],)]
+                if w not in (self.canvas, self.panel)]
 
     def close_extra_windows(self):
         for _ in range(10):
@@ -215,8 +224,25 @@ class Stress:
             if diff == "0":
                 return True
             time.sleep(0.1)
-        self.findings.append(f"canvas differs from the render at {self.values}: {diff} pixels")
+        shutil.copy(shot, f"stress-canvas-{len(self.findings) + 1}.png")
+        shutil.copy(expected, f"stress-expected-{len(self.findings) + 1}.bmp")
+        self.find(f"canvas differs from the render at {self.values}: {diff} pixels"
+                  f"{self.nearest_match(shot)}")
         return False
+
+    def nearest_match(self, shot):
+        """What one slider off would explain the canvas, to tell a wrong
+        picture from a step the driver lost count of."""
+        probe = os.path.join(self.work, "probe.bmp")
+        for i, (name, _, _, low, high) in enumerate(SLIDERS):
+            for value in range(max(low, self.values[i] - 12), min(high, self.values[i] + 12) + 1):
+                values = list(self.values)
+                values[i] = value
+                options = [f"--{n}={v}" for (n, *_), v in zip(SLIDERS, values)]
+                run(self.o.render, self.picture, probe, "--render", *options)
+                if run("compare", "-metric", "AE", probe, shot, "null:").stderr.strip() == "0":
+                    return f" (shows {name} {value})"
+        return " (no single slider explains it)"
 
     def go(self):
         kinds = {
@@ -235,11 +261,13 @@ class Stress:
             kind = self.rng.choices(names, weights)[0]
             kinds[kind][0]()
             self.counts[kind] += 1
+            if self.o.verbose:
+                print(step, kind, self.values, flush=True)
             if self.program.poll() is not None:
-                self.findings.append(f"the program ended with {self.program.returncode} after {kind}")
+                self.find(f"the program ended with {self.program.returncode} after {kind}")
                 break
             if not self.ping():
-                self.findings.append(f"no answer within 10 s after action {step} ({kind})")
+                self.find(f"no answer within 10 s after action {step} ({kind})")
                 break
             if step % self.o.check_every == 0:
                 self.close_extra_windows()
@@ -251,15 +279,15 @@ class Stress:
         try:
             status = self.program.wait(timeout=15)
             if status != 0:
-                self.findings.append(f"status {status} at the normal close")
+                self.find(f"status {status} at the normal close")
         except subprocess.TimeoutExpired:
             self.program.kill()
-            self.findings.append("the program did not end when its control panel closed")
+            self.find("the program did not end when its control panel closed")
         self.log.close()
         with open(os.path.join(self.work, "tavrin.log")) as log:
             reports = [line for line in log if "ERROR: AddressSanitizer" in line
                        or "runtime error:" in line or "LeakSanitizer" in line]
-        self.findings += [r.strip() for r in reports]
+        self.findings += [r.strip() for r in reports]  # printed below
         elapsed = time.monotonic() - started
         print(f"\n{sum(self.counts.values())} actions in {elapsed:.0f} s (seed {self.o.seed})")
         for kind, n in self.counts.most_common():
@@ -284,6 +312,7 @@ def main():
     parser.add_argument("--actions", type=int, default=10000)
     parser.add_argument("--seed", type=int, default=14)
     parser.add_argument("--check-every", type=int, default=250)
+    parser.add_argument("--verbose", action="store_true", help="print every action")
     sys.exit(Stress(parser.parse_args()).go())
 
 
