@@ -12,6 +12,7 @@ class QIODevice;
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tavrin::imagefiles {
 
@@ -23,6 +24,21 @@ void CheckSize(std::int64_t Width, std::int64_t Height, const QString& Name);
 
 // True when Head, the first bytes of a file, starts a HEIF file (HEIC, AVIF).
 bool LooksLikeHeif(const QByteArray& Head);
+
+// The width and height in luma samples of a coded HEVC picture.
+struct TCodedSize {
+    std::uint32_t Width;
+    std::uint32_t Height;
+};
+
+// The coded size each hvcC box of a HEIF file announces, in file order;
+// nothing for one whose parameter sets cannot be read.
+std::vector<std::optional<TCodedSize>> HevcCodedSizes(const QByteArray& File);
+
+// Refuses a HEIF file any of whose coded HEVC pictures or tile layouts
+// cannot be read, is past the surface's limits, or is larger than every size
+// the file announces: libheif allocates them before it checks them.
+void CheckHeifSizes(const QByteArray& File, const QString& Name);
 
 // Decodes the primary image of a HEIF file, turned and mirrored as the file
 // says, with its colour profile attached; the size is checked before decoding.

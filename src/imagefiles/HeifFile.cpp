@@ -67,6 +67,7 @@ bool LooksLikeHeif(const QByteArray& Head)
 
 QImage DecodeHeif(const QByteArray& Data, const QString& Name)
 {
+    CheckHeifSizes(Data, Name);
     const std::unique_ptr<heif_context, TFreeContext> context(heif_context_alloc());
     if (!context)
         Refuse(Name, "not enough memory");

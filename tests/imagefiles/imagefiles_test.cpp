@@ -28,6 +28,7 @@
 
 #include <libheif/heif.h>
 #include "BitmapFile.h"
+#include "Decoders.h"
 
 namespace tavrin {
 namespace {
@@ -579,6 +580,72 @@ TEST_F(FileTest, HeicAndAvifOpenThroughLibheif)
         const std::string message =
             ErrorOf([&] { ReadImageFile(Path(QStringLiteral("cut-") + name)); });
         EXPECT_NE(message.find("cut-" + std::string(name) + ": "), std::string::npos) << message;
+    }
+}
+
+// x265 codes whole blocks of 8 samples and no side under 64; libheif crops
+// the picture back to the size the file announces.
+TEST(HeifCodedSize, ReadFromTheSequenceParameterSet)
+{
+    const std::tuple<int, int, std::uint32_t, std::uint32_t> cases[] = {
+        {13, 7, 64, 64}, {41, 96, 64, 96}, {201, 73, 208, 80}};
+    for (const auto& [width, height, codedWidth, codedHeight] : cases) {
+        const QByteArray file = EncodeHeif(heif_compression_HEVC, TWin(width, height));
+        ASSERT_FALSE(file.isEmpty()) << "libheif cannot write HEIC here";
+        const auto sizes = imagefiles::HevcCodedSizes(file);
+        ASSERT_EQ(sizes.size(), 1u) << width << " x " << height;
+        ASSERT_TRUE(sizes[0].has_value()) << width << " x " << height;
+        EXPECT_EQ(sizes[0]->Width, codedWidth) << width << " x " << height;
+        EXPECT_EQ(sizes[0]->Height, codedHeight) << width << " x " << height;
+        // A parameter set cut short of the size is unreadable, never read past.
+        const qsizetype sps = file.indexOf(QByteArray("\x42\x01", 2));
+        ASSERT_GT(sps, 2);
+        for (int length = 3; length <= 16; ++length) {
+            QByteArray cut = file;
+            cut[sps - 1] = char(length);
+            const auto cutSizes = imagefiles::HevcCodedSizes(cut);
+            ASSERT_EQ(cutSizes.size(), 1u);
+            EXPECT_FALSE(cutSizes[0].has_value()) << length;
+        }
+    }
+}
+
+// libheif allocates a grid's canvas and a tile's coded picture before it
+// compares them with the sizes the file announces; they are refused first.
+TEST(HeaderBombs, HeicLargerInsideThanAnnounced)
+{
+    // A fuzzer's find: the tile layout lies past the end of its box, where
+    // the next box's bytes announce a canvas of 14441 x 27759.
+    QFile fixture(QString(TAVRIN_TEST_FIXTURES) + "/tile-layout-outside-its-box.heic");
+    ASSERT_TRUE(fixture.open(QIODevice::ReadOnly));
+    const QByteArray found = fixture.readAll();
+    std::string message = ErrorUnderAddressLimit(
+        [&] { return ErrorOf([&] { DecodeImage(found, QStringLiteral("found.heic")); }); });
+    EXPECT_EQ(message, "Cannot open found.heic: the HEIF image is damaged: "
+                       "its tile layout cannot be read");
+
+    // libheif writes a 201 x 73 picture as one 208 x 80 tile in a grid.
+    const QByteArray good = EncodeHeif(heif_compression_HEVC, TWin(201, 73));
+    ASSERT_FALSE(good.isEmpty()) << "libheif cannot write HEIC here";
+    const qsizetype layout = good.indexOf("idat") + 4 + 4;
+    ASSERT_EQ(good.mid(layout, 4).toHex(), "00c90049");
+    // Every size announced as 13 x 7, then the grid's own size too.
+    QByteArray small = good;
+    for (qsizetype ispe = 0; (ispe = small.indexOf("ispe", ispe + 1)) > 0;)
+        small.replace(ispe + 8, 8, QByteArray("\0\0\0\x0D\0\0\0\x07", 8));
+    QByteArray smaller = small;
+    smaller.replace(layout, 4, QByteArray("\0\x0D\0\x07", 4));
+    QByteArray huge = good;
+    huge.replace(layout, 4, QByteArray("\x38\x69\x6C\x6F", 4));
+    const std::pair<QByteArray, const char*> cases[] = {
+        {huge, "the image of 14441 x 27759 pixels needs more than 1 GiB"},
+        {small, "its tile layout of 201 x 73 pixels is larger than the image it announces"},
+        {smaller, "its coded picture of 208 x 80 pixels is larger than the image it announces"}};
+    for (const auto& [file, why] : cases) {
+        message = ErrorUnderAddressLimit(
+            [&] { return ErrorOf([&] { DecodeImage(file, QStringLiteral("bomb.heic")); }); });
+        EXPECT_EQ(message.rfind("Cannot open bomb.heic: ", 0), 0u) << message;
+        EXPECT_NE(message.find(why), std::string::npos) << message;
     }
 }
 

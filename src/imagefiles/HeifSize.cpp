@@ -1,0 +1,348 @@
+// The size of the coded HEVC pictures of a HEIF file, read from the file's
+// own bytes: libheif hands the decoder whatever its parameter sets announce,
+// and the decoder allocates that size before the front end sees a pixel.
+#include <algorithm>
+#include <string_view>
+
+#include "Decoders.h"
+
+namespace tavrin::imagefiles {
+
+namespace {
+
+using TBytes = std::basic_string_view<std::uint8_t>;
+
+std::uint64_t BigEndian(TBytes Bytes, std::size_t At, int Count)
+{
+    std::uint64_t value = 0;
+    for (int i = 0; i < Count; ++i)
+        value = value << 8 | Bytes[At + std::size_t(i)];
+    return value;
+}
+
+// Reads bits of a NAL unit's payload, skipping the emulation-prevention
+// bytes (00 00 03); false once it runs past the end.
+class TBitReader {
+public:
+    explicit TBitReader(TBytes Payload) : Payload(Payload) {}
+
+    bool Ok() const { return Good; }
+
+    std::uint32_t Bits(int Count)
+    {
+        std::uint32_t value = 0;
+        for (int i = 0; i < Count; ++i)
+            value = value << 1 | Bit();
+        return value;
+    }
+
+    // Exp-Golomb code ue(v); a value past 32 bits marks the reader bad.
+    std::uint32_t Unsigned()
+    {
+        int zeros = 0;
+        while (Good && Bit() == 0)
+            if (++zeros > 31)
+                Good = false;
+        return Good ? ((std::uint32_t(1) << zeros) - 1 + Bits(zeros)) : 0;
+    }
+
+private:
+    std::uint32_t Bit()
+    {
+        if (BitInByte == 0) {
+            if (Zeros >= 2 && At < Payload.size() && Payload[At] == 3) {
+                ++At;
+                Zeros = 0;
+            }
+            if (At >= Payload.size()) {
+                Good = false;
+                return 0;
+            }
+            Zeros = Payload[At] == 0 ? Zeros + 1 : 0;
+        }
+        const std::uint32_t bit = Payload[At] >> (7 - BitInByte) & 1;
+        if (++BitInByte == 8) {
+            BitInByte = 0;
+            ++At;
+        }
+        return bit;
+    }
+
+    TBytes Payload;
+    std::size_t At = 0;
+    int BitInByte = 0;
+    int Zeros = 0;
+    bool Good = true;
+};
+
+// pic_width_in_luma_samples and pic_height_in_luma_samples of an HEVC
+// sequence parameter set, given without its two-byte NAL header.
+std::optional<TCodedSize> SpsSize(TBytes Payload)
+{
+    TBitReader bits(Payload);
+    bits.Bits(4); // sps_video_parameter_set_id
+    const int subLayers = int(bits.Bits(3));
+    bits.Bits(1);
+    bits.Bits(88 + 8); // general profile and level
+    bool profile[8] = {}, level[8] = {};
+    for (int i = 0; i < subLayers; ++i) {
+        profile[i] = bits.Bits(1);
+        level[i] = bits.Bits(1);
+    }
+    if (subLayers > 0)
+        bits.Bits(2 * (8 - subLayers));
+    for (int i = 0; i < subLayers; ++i)
+        bits.Bits((profile[i] ? 88 : 0) + (level[i] ? 8 : 0));
+    bits.Unsigned(); // sps_seq_parameter_set_id
+    if (bits.Unsigned() == 3)
+        bits.Bits(1); // separate_colour_plane_flag
+    const std::uint32_t width = bits.Unsigned();
+    const std::uint32_t height = bits.Unsigned();
+    if (!bits.Ok())
+        return std::nullopt;
+    return TCodedSize{width, height};
+}
+
+// The size of the first sequence parameter set in an hvcC box's body;
+// nothing when it has none or it cannot be read.
+std::optional<TCodedSize> HvcCSize(TBytes Body)
+{
+    constexpr std::uint8_t SpsType = 33;
+    std::size_t at = 22;
+    if (Body.size() <= at)
+        return std::nullopt;
+    const int arrays = Body[at++];
+    for (int a = 0; a < arrays; ++a) {
+        if (Body.size() - at < 3)
+            return std::nullopt;
+        const int type = Body[at] & 0x3F;
+        const int units = int(BigEndian(Body, at + 1, 2));
+        at += 3;
+        for (int u = 0; u < units; ++u) {
+            if (Body.size() - at < 2)
+                return std::nullopt;
+            const std::size_t length = BigEndian(Body, at, 2);
+            at += 2;
+            if (Body.size() - at < length)
+                return std::nullopt;
+            if (type == SpsType && length > 2)
+                return SpsSize(Body.substr(at + 2, length - 2));
+            at += length;
+        }
+    }
+    return std::nullopt;
+}
+
+// Reads big-endian numbers of Count bytes; once past the end it gives
+// zeros and is no longer Good.
+struct TCursor {
+    TBytes Bytes;
+    std::size_t At = 0;
+    bool Good = true;
+
+    std::uint64_t Read(std::size_t Count)
+    {
+        if (!Good || Count > 8 || Bytes.size() - At < Count) {
+            Good = false;
+            return 0;
+        }
+        At += Count;
+        return BigEndian(Bytes, At - Count, int(Count));
+    }
+};
+
+std::uint32_t FourCC(const char* Name)
+{
+    return std::uint32_t(BigEndian(TBytes(reinterpret_cast<const std::uint8_t*>(Name), 4), 0, 4));
+}
+
+// An item whose data gives the size of the canvas libheif allocates before
+// decoding any tile: an image grid or an image overlay.
+struct TCanvasItem {
+    std::uint32_t Id;
+    bool Overlay;
+};
+
+struct TFound {
+    std::vector<std::optional<TCodedSize>> Coded;
+    TCodedSize LargestAnnounced{0, 0};
+    std::vector<TCanvasItem> Canvases;
+    TBytes Locations; // the iloc box's body
+    TBytes Inline;    // the idat box's body
+};
+
+// The grid and overlay items of an iinf box's body.
+void ReadItemTypes(TBytes Body, TFound& Found)
+{
+    TCursor entries{Body};
+    const std::uint64_t version = entries.Read(4) >> 24;
+    entries.Read(version == 0 ? 2 : 4);
+    TCursor infe{Body.substr(std::min(entries.At, Body.size()))};
+    while (infe.Good && infe.At < infe.Bytes.size()) {
+        const std::size_t start = infe.At;
+        const std::uint64_t size = infe.Read(4);
+        const bool isInfe = infe.Read(4) == FourCC("infe");
+        const std::uint64_t infeVersion = infe.Read(4) >> 24;
+        if (isInfe && infeVersion >= 2) {
+            const auto id = std::uint32_t(infe.Read(infeVersion == 2 ? 2 : 4));
+            infe.Read(2); // item_protection_index
+            const std::uint64_t type = infe.Read(4);
+            if (infe.Good && (type == FourCC("grid") || type == FourCC("iovl")))
+                Found.Canvases.push_back({id, type == FourCC("iovl")});
+        }
+        if (size < 8 || size > infe.Bytes.size() - start)
+            return;
+        infe.At = start + std::size_t(size);
+    }
+}
+
+// Walks the boxes of Bytes, going into meta, iprp and ipco; a box that runs
+// past its parent ends the walk at that level, as libheif refuses it anyway.
+void Walk(TBytes Bytes, TFound& Found)
+{
+    std::size_t at = 0;
+    while (Bytes.size() - at >= 8) {
+        std::uint64_t size = BigEndian(Bytes, at, 4);
+        const std::uint64_t type = BigEndian(Bytes, at + 4, 4);
+        std::size_t header = 8;
+        if (size == 1) {
+            if (Bytes.size() - at < 16)
+                return;
+            size = BigEndian(Bytes, at + 8, 8);
+            header = 16;
+        } else if (size == 0) {
+            size = Bytes.size() - at;
+        }
+        if (size < header || size > Bytes.size() - at)
+            return;
+        const TBytes body = Bytes.substr(at + header, std::size_t(size) - header);
+        if (type == FourCC("meta") && body.size() >= 4)
+            Walk(body.substr(4), Found);
+        else if (type == FourCC("iprp") || type == FourCC("ipco"))
+            Walk(body, Found);
+        else if (type == FourCC("hvcC"))
+            Found.Coded.push_back(HvcCSize(body));
+        else if (type == FourCC("iinf"))
+            ReadItemTypes(body, Found);
+        else if (type == FourCC("iloc"))
+            Found.Locations = body;
+        else if (type == FourCC("idat"))
+            Found.Inline = body;
+        else if (type == FourCC("ispe") && body.size() >= 12) {
+            Found.LargestAnnounced.Width =
+                std::max(Found.LargestAnnounced.Width, std::uint32_t(BigEndian(body, 4, 4)));
+            Found.LargestAnnounced.Height =
+                std::max(Found.LargestAnnounced.Height, std::uint32_t(BigEndian(body, 8, 4)));
+        }
+        at += std::size_t(size);
+    }
+}
+
+// The first bytes of item Id's data, as its iloc entry places them in the
+// file or in idat; nothing when the entry is missing or points outside.
+std::optional<std::string> ItemHead(TBytes File, const TFound& Found, std::uint32_t Id)
+{
+    constexpr std::size_t Wanted = 32;
+    TCursor iloc{Found.Locations};
+    const std::uint64_t version = iloc.Read(4) >> 24;
+    const std::uint64_t sizes = iloc.Read(2);
+    const std::size_t offsetSize = sizes >> 12 & 15, lengthSize = sizes >> 8 & 15;
+    const std::size_t baseSize = sizes >> 4 & 15, indexSize = version > 0 ? sizes & 15 : 0;
+    const std::uint64_t items = iloc.Read(version < 2 ? 2 : 4);
+    for (std::uint64_t i = 0; i < items && iloc.Good; ++i) {
+        const std::uint64_t id = iloc.Read(version < 2 ? 2 : 4);
+        const std::uint64_t method = version > 0 ? iloc.Read(2) & 15 : 0;
+        iloc.Read(2); // data_reference_index
+        const std::uint64_t base = iloc.Read(baseSize);
+        const std::uint64_t extents = iloc.Read(2);
+        std::string head;
+        for (std::uint64_t e = 0; e < extents && iloc.Good; ++e) {
+            iloc.Read(indexSize);
+            const std::uint64_t offset = base + iloc.Read(offsetSize);
+            const std::uint64_t length = iloc.Read(lengthSize);
+            const TBytes source = method == 1 ? Found.Inline : File;
+            if (id != Id || head.size() >= Wanted)
+                continue;
+            if (method > 1 || offset > source.size() || length > source.size() - offset)
+                return std::nullopt;
+            const TBytes extent = source.substr(std::size_t(offset), std::size_t(length));
+            head.append(extent.begin(), extent.begin() + std::min(extent.size(), Wanted));
+        }
+        if (id == Id && iloc.Good)
+            return head;
+    }
+    return std::nullopt;
+}
+
+// The output size of a grid or overlay item's data.
+std::optional<TCodedSize> CanvasSize(const std::string& Data, bool Overlay)
+{
+    TCursor data{TBytes(reinterpret_cast<const std::uint8_t*>(Data.data()), Data.size())};
+    data.Read(1); // version
+    const std::size_t field = (data.Read(1) & 1) ? 4 : 2;
+    data.Read(Overlay ? 8 : 2); // fill colour, or rows and columns
+    const auto width = std::uint32_t(data.Read(field));
+    const auto height = std::uint32_t(data.Read(field));
+    if (!data.Good)
+        return std::nullopt;
+    return TCodedSize{width, height};
+}
+
+TFound Find(TBytes File)
+{
+    TFound found;
+    Walk(File, found);
+    return found;
+}
+
+TBytes BytesOf(const QByteArray& File)
+{
+    return TBytes(reinterpret_cast<const std::uint8_t*>(File.constData()),
+                  std::size_t(File.size()));
+}
+
+// Refuses a size past the surface's limits or past every size the file
+// announces, give or take Slack samples of padding.
+void CheckAgainstAnnounced(TCodedSize Size, std::uint32_t Slack, const TFound& Found,
+                           const char* What, const QString& Name)
+{
+    CheckSize(Size.Width, Size.Height, Name);
+    const auto padded = [&](std::uint32_t Side) {
+        return (std::uint64_t(Side) + Slack - 1) / Slack * Slack;
+    };
+    if (Size.Width > padded(Found.LargestAnnounced.Width) ||
+        Size.Height > padded(Found.LargestAnnounced.Height))
+        Refuse(Name, std::string("the HEIF image is damaged: its ") + What + " of " +
+                         std::to_string(Size.Width) + " x " + std::to_string(Size.Height) +
+                         " pixels is larger than the image it announces");
+}
+
+} // namespace
+
+std::vector<std::optional<TCodedSize>> HevcCodedSizes(const QByteArray& File)
+{
+    return Find(BytesOf(File)).Coded;
+}
+
+void CheckHeifSizes(const QByteArray& File, const QString& Name)
+{
+    const TFound found = Find(BytesOf(File));
+    // Coded pictures are whole coding blocks of up to 64 samples, which the
+    // announced size may crop; a canvas is exactly its announced size.
+    for (const TCanvasItem& canvas : found.Canvases) {
+        const std::optional<std::string> data = ItemHead(BytesOf(File), found, canvas.Id);
+        const std::optional<TCodedSize> size =
+            data ? CanvasSize(*data, canvas.Overlay) : std::nullopt;
+        if (!size)
+            Refuse(Name, std::string("the HEIF image is damaged: its ") +
+                             (canvas.Overlay ? "overlay" : "tile layout") + " cannot be read");
+        CheckAgainstAnnounced(*size, 1, found, canvas.Overlay ? "overlay" : "tile layout", Name);
+    }
+    for (const std::optional<TCodedSize>& coded : found.Coded) {
+        if (!coded)
+            Refuse(Name, "the HEVC picture header of the HEIF image is damaged");
+        CheckAgainstAnnounced(*coded, 64, found, "coded picture", Name);
+    }
+}
+
+} // namespace tavrin::imagefiles
