@@ -35,7 +35,7 @@ struct TCodedSize {
 // nothing for one whose parameter sets cannot be read.
 std::vector<std::optional<TCodedSize>> HevcCodedSizes(const QByteArray& File);
 
-// Refuses a HEIF file any of whose coded HEVC pictures or tile layouts
+// Refuses a HEIF file any of whose coded HEVC or AV1 pictures or tile layouts
 // cannot be read, is past the surface's limits, or is larger than every size
 // the file announces: libheif allocates them before it checks them.
 void CheckHeifSizes(const QByteArray& File, const QString& Name);

@@ -20,11 +20,11 @@ std::uint64_t BigEndian(TBytes Bytes, std::size_t At, int Count)
     return value;
 }
 
-// Reads bits of a NAL unit's payload, skipping the emulation-prevention
-// bytes (00 00 03); false once it runs past the end.
+// Reads bits of a payload, skipping the emulation-prevention bytes
+// (00 00 03) of an HEVC NAL unit; not Ok once it runs past the end.
 class TBitReader {
 public:
-    explicit TBitReader(TBytes Payload) : Payload(Payload) {}
+    TBitReader(TBytes Payload, bool Escaped) : Payload(Payload), Escaped(Escaped) {}
 
     bool Ok() const { return Good; }
 
@@ -50,7 +50,7 @@ private:
     std::uint32_t Bit()
     {
         if (BitInByte == 0) {
-            if (Zeros >= 2 && At < Payload.size() && Payload[At] == 3) {
+            if (Escaped && Zeros >= 2 && At < Payload.size() && Payload[At] == 3) {
                 ++At;
                 Zeros = 0;
             }
@@ -69,6 +69,7 @@ private:
     }
 
     TBytes Payload;
+    bool Escaped;
     std::size_t At = 0;
     int BitInByte = 0;
     int Zeros = 0;
@@ -79,7 +80,7 @@ private:
 // sequence parameter set, given without its two-byte NAL header.
 std::optional<TCodedSize> SpsSize(TBytes Payload)
 {
-    TBitReader bits(Payload);
+    TBitReader bits(Payload, true);
     bits.Bits(4); // sps_video_parameter_set_id
     const int subLayers = int(bits.Bits(3));
     bits.Bits(1);
@@ -101,6 +102,89 @@ std::optional<TCodedSize> SpsSize(TBytes Payload)
     if (!bits.Ok())
         return std::nullopt;
     return TCodedSize{width, height};
+}
+
+// max_frame_width_minus_1 and max_frame_height_minus_1, plus one, of an AV1
+// sequence header OBU's payload.
+std::optional<TCodedSize> SequenceHeaderSize(TBytes Payload)
+{
+    TBitReader bits(Payload, false);
+    bits.Bits(3); // seq_profile
+    bits.Bits(1); // still_picture
+    if (bits.Bits(1)) {
+        bits.Bits(5); // seq_level_idx
+    } else {
+        bool decoderModel = false;
+        int delayLength = 0;
+        if (bits.Bits(1)) { // timing_info_present_flag
+            bits.Bits(32);
+            bits.Bits(32);
+            if (bits.Bits(1)) { // equal_picture_interval: uvlc()
+                int zeros = 0;
+                while (bits.Ok() && bits.Bits(1) == 0 && zeros < 32)
+                    ++zeros;
+                bits.Bits(zeros);
+            }
+            decoderModel = bits.Bits(1);
+            if (decoderModel) {
+                delayLength = int(bits.Bits(5)) + 1;
+                bits.Bits(32);
+                bits.Bits(5 + 5);
+            }
+        }
+        const bool displayDelay = bits.Bits(1);
+        const int points = int(bits.Bits(5)) + 1;
+        for (int i = 0; i < points && bits.Ok(); ++i) {
+            bits.Bits(12); // operating_point_idc
+            if (bits.Bits(5) > 7)
+                bits.Bits(1); // seq_tier
+            if (decoderModel && bits.Bits(1))
+                bits.Bits(2 * delayLength + 1);
+            if (displayDelay && bits.Bits(1))
+                bits.Bits(4);
+        }
+    }
+    const int widthBits = int(bits.Bits(4)) + 1;
+    const int heightBits = int(bits.Bits(4)) + 1;
+    const std::uint32_t width = bits.Bits(widthBits) + 1;
+    const std::uint32_t height = bits.Bits(heightBits) + 1;
+    if (!bits.Ok())
+        return std::nullopt;
+    return TCodedSize{width, height};
+}
+
+// The size the first sequence header among the OBUs of Bytes announces;
+// nothing when there is none before the first frame or it cannot be read.
+std::optional<TCodedSize> AV1Size(TBytes Bytes)
+{
+    constexpr int SequenceHeader = 1, FrameHeader = 3, Frame = 6;
+    std::size_t at = 0;
+    while (at < Bytes.size()) {
+        const int header = Bytes[at++];
+        const int type = header >> 3 & 15;
+        if (header & 4) // obu_extension_flag
+            ++at;
+        std::uint64_t size = Bytes.size() - std::min(at, Bytes.size());
+        if (header & 2) { // obu_has_size_field: leb128
+            size = 0;
+            for (int i = 0; i < 8; ++i) {
+                if (at >= Bytes.size())
+                    return std::nullopt;
+                const int byte = Bytes[at++];
+                size |= std::uint64_t(byte & 0x7F) << (7 * i);
+                if (!(byte & 0x80))
+                    break;
+            }
+        }
+        if (at > Bytes.size() || size > Bytes.size() - at)
+            return std::nullopt;
+        if (type == SequenceHeader)
+            return SequenceHeaderSize(Bytes.substr(at, std::size_t(size)));
+        if (type == FrameHeader || type == Frame)
+            return std::nullopt;
+        at += std::size_t(size);
+    }
+    return std::nullopt;
 }
 
 // The size of the first sequence parameter set in an hvcC box's body;
@@ -156,22 +240,23 @@ std::uint32_t FourCC(const char* Name)
     return std::uint32_t(BigEndian(TBytes(reinterpret_cast<const std::uint8_t*>(Name), 4), 0, 4));
 }
 
-// An item whose data gives the size of the canvas libheif allocates before
-// decoding any tile: an image grid or an image overlay.
-struct TCanvasItem {
+// An item whose data gives the size of what libheif or its decoder allocate
+// before they compare it with the announced size: an image grid's or an
+// overlay's canvas, or an AV1 picture, whose sequence header is in the data.
+struct TSizedItem {
     std::uint32_t Id;
-    bool Overlay;
+    std::uint32_t Type;
 };
 
 struct TFound {
     std::vector<std::optional<TCodedSize>> Coded;
     TCodedSize LargestAnnounced{0, 0};
-    std::vector<TCanvasItem> Canvases;
+    std::vector<TSizedItem> Sized;
     TBytes Locations; // the iloc box's body
     TBytes Inline;    // the idat box's body
 };
 
-// The grid and overlay items of an iinf box's body.
+// The grid, overlay and AV1 items of an iinf box's body.
 void ReadItemTypes(TBytes Body, TFound& Found)
 {
     TCursor entries{Body};
@@ -187,8 +272,9 @@ void ReadItemTypes(TBytes Body, TFound& Found)
             const auto id = std::uint32_t(infe.Read(infeVersion == 2 ? 2 : 4));
             infe.Read(2); // item_protection_index
             const std::uint64_t type = infe.Read(4);
-            if (infe.Good && (type == FourCC("grid") || type == FourCC("iovl")))
-                Found.Canvases.push_back({id, type == FourCC("iovl")});
+            if (infe.Good && (type == FourCC("grid") || type == FourCC("iovl") ||
+                              type == FourCC("av01")))
+                Found.Sized.push_back({id, std::uint32_t(type)});
         }
         if (size < 8 || size > infe.Bytes.size() - start)
             return;
@@ -222,6 +308,11 @@ void Walk(TBytes Bytes, TFound& Found)
             Walk(body, Found);
         else if (type == FourCC("hvcC"))
             Found.Coded.push_back(HvcCSize(body));
+        else if (type == FourCC("av1C") && body.size() > 4) {
+            // Its OBUs may hold no sequence header; the item's data must.
+            if (const std::optional<TCodedSize> size = AV1Size(body.substr(4)))
+                Found.Coded.push_back(size);
+        }
         else if (type == FourCC("iinf"))
             ReadItemTypes(body, Found);
         else if (type == FourCC("iloc"))
@@ -242,7 +333,7 @@ void Walk(TBytes Bytes, TFound& Found)
 // file or in idat; nothing when the entry is missing or points outside.
 std::optional<std::string> ItemHead(TBytes File, const TFound& Found, std::uint32_t Id)
 {
-    constexpr std::size_t Wanted = 32;
+    constexpr std::size_t Wanted = 512;
     TCursor iloc{Found.Locations};
     const std::uint64_t version = iloc.Read(4) >> 24;
     const std::uint64_t sizes = iloc.Read(2);
@@ -275,9 +366,9 @@ std::optional<std::string> ItemHead(TBytes File, const TFound& Found, std::uint3
 }
 
 // The output size of a grid or overlay item's data.
-std::optional<TCodedSize> CanvasSize(const std::string& Data, bool Overlay)
+std::optional<TCodedSize> CanvasSize(TBytes Data, bool Overlay)
 {
-    TCursor data{TBytes(reinterpret_cast<const std::uint8_t*>(Data.data()), Data.size())};
+    TCursor data{Data};
     data.Read(1); // version
     const std::size_t field = (data.Read(1) & 1) ? 4 : 2;
     data.Read(Overlay ? 8 : 2); // fill colour, or rows and columns
@@ -329,14 +420,23 @@ void CheckHeifSizes(const QByteArray& File, const QString& Name)
     const TFound found = Find(BytesOf(File));
     // Coded pictures are whole coding blocks of up to 64 samples, which the
     // announced size may crop; a canvas is exactly its announced size.
-    for (const TCanvasItem& canvas : found.Canvases) {
-        const std::optional<std::string> data = ItemHead(BytesOf(File), found, canvas.Id);
-        const std::optional<TCodedSize> size =
-            data ? CanvasSize(*data, canvas.Overlay) : std::nullopt;
+    for (const TSizedItem& item : found.Sized) {
+        const std::optional<std::string> data = ItemHead(BytesOf(File), found, item.Id);
+        const TBytes bytes(reinterpret_cast<const std::uint8_t*>(data ? data->data() : ""),
+                           data ? data->size() : 0);
+        if (item.Type == FourCC("av01")) {
+            const std::optional<TCodedSize> size = AV1Size(bytes);
+            if (!size)
+                Refuse(Name, "the AV1 picture header of the HEIF image is damaged");
+            CheckAgainstAnnounced(*size, 64, found, "coded picture", Name);
+            continue;
+        }
+        const bool overlay = item.Type == FourCC("iovl");
+        const std::optional<TCodedSize> size = data ? CanvasSize(bytes, overlay) : std::nullopt;
         if (!size)
             Refuse(Name, std::string("the HEIF image is damaged: its ") +
-                             (canvas.Overlay ? "overlay" : "tile layout") + " cannot be read");
-        CheckAgainstAnnounced(*size, 1, found, canvas.Overlay ? "overlay" : "tile layout", Name);
+                             (overlay ? "overlay" : "tile layout") + " cannot be read");
+        CheckAgainstAnnounced(*size, 1, found, overlay ? "overlay" : "tile layout", Name);
     }
     for (const std::optional<TCodedSize>& coded : found.Coded) {
         if (!coded)

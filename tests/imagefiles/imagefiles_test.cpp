@@ -649,6 +649,30 @@ TEST(HeaderBombs, HeicLargerInsideThanAnnounced)
     }
 }
 
+// An AV1 picture's size is in the sequence header at the start of its data:
+// 4001 x 3 is coded with 12 bits a width, whose largest value 4096 is far
+// past the width the file announces.
+TEST(HeaderBombs, AvifCodedPictureLargerThanAnnounced)
+{
+    QByteArray file = EncodeHeif(heif_compression_AV1, TWin(4001, 3));
+    ASSERT_FALSE(file.isEmpty()) << "libheif cannot write AVIF here";
+    // A temporal delimiter, then the sequence header with its reduced form:
+    // profile 3 bits, two flags, level 5, then 4 and 4 bits of field sizes.
+    const qsizetype header = file.indexOf("mdat") + 4;
+    ASSERT_EQ(file.mid(header, 3).toHex(), "12000a");
+    const auto bit = [&](int At) { return file[header + 4 + At / 8] >> (7 - At % 8) & 1; };
+    int width = 0;
+    for (int at = 18; at < 30; ++at)
+        width = width << 1 | bit(at);
+    ASSERT_EQ(width, 4000);
+    file[header + 4 + 2] = char(file[header + 4 + 2] | 0x3F);
+    file[header + 4 + 3] = char(file[header + 4 + 3] | 0xFC);
+    const std::string message = ErrorUnderAddressLimit(
+        [&] { return ErrorOf([&] { DecodeImage(file, QStringLiteral("wide.avif")); }); });
+    EXPECT_EQ(message, "Cannot open wide.avif: the HEIF image is damaged: its coded picture "
+                       "of 4096 x 3 pixels is larger than the image it announces");
+}
+
 // Plain JPEG files skip Qt's reader; they must give exactly the pixels it
 // gives, in every layout a camera or a program writes.
 TEST_F(FileTest, PlainJpegGivesWhatQtsReaderGives)
