@@ -282,10 +282,13 @@ void ReadItemTypes(TBytes Body, TFound& Found)
     }
 }
 
-// Walks the boxes of Bytes, going into meta, iprp and ipco; a box that runs
-// past its parent ends the walk at that level, as libheif refuses it anyway.
-void Walk(TBytes Bytes, TFound& Found)
+// Walks the boxes of Bytes, going into meta, iprp and ipco, which nest no
+// deeper than Depth 3; a box that runs past its parent ends the walk at that
+// level, as libheif refuses it anyway.
+void Walk(TBytes Bytes, TFound& Found, int Depth = 0)
 {
+    if (Depth > 3)
+        return;
     std::size_t at = 0;
     while (Bytes.size() - at >= 8) {
         std::uint64_t size = BigEndian(Bytes, at, 4);
@@ -303,9 +306,9 @@ void Walk(TBytes Bytes, TFound& Found)
             return;
         const TBytes body = Bytes.substr(at + header, std::size_t(size) - header);
         if (type == FourCC("meta") && body.size() >= 4)
-            Walk(body.substr(4), Found);
+            Walk(body.substr(4), Found, Depth + 1);
         else if (type == FourCC("iprp") || type == FourCC("ipco"))
-            Walk(body, Found);
+            Walk(body, Found, Depth + 1);
         else if (type == FourCC("hvcC"))
             Found.Coded.push_back(HvcCSize(body));
         else if (type == FourCC("av1C") && body.size() > 4) {

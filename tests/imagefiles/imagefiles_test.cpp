@@ -610,6 +610,20 @@ TEST(HeifCodedSize, ReadFromTheSequenceParameterSet)
     }
 }
 
+// Boxes nested a hundred thousand deep are not followed down the stack.
+TEST(HeifCodedSize, DeeplyNestedBoxesAreNotFollowed)
+{
+    const int depth = 100000;
+    QByteArray file;
+    for (int level = 0; level < depth; ++level) {
+        const std::uint32_t size = std::uint32_t(12 * (depth - level));
+        for (int shift = 24; shift >= 0; shift -= 8)
+            file.append(char(size >> shift));
+        file.append("meta\0\0\0\0", 8);
+    }
+    EXPECT_TRUE(imagefiles::HevcCodedSizes(file).empty());
+}
+
 // libheif allocates a grid's canvas and a tile's coded picture before it
 // compares them with the sizes the file announces; they are refused first.
 TEST(HeaderBombs, HeicLargerInsideThanAnnounced)
