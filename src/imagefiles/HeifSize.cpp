@@ -1,6 +1,7 @@
-// The size of the coded HEVC pictures of a HEIF file, read from the file's
-// own bytes: libheif hands the decoder whatever its parameter sets announce,
-// and the decoder allocates that size before the front end sees a pixel.
+// The sizes a HEIF file gives inside its items -- a grid's or overlay's
+// canvas, the coded HEVC or AV1 pictures -- read from the file's own bytes:
+// libheif and its decoders allocate them before they compare them with the
+// size the file announces, so the front end checks them first.
 #include <algorithm>
 #include <string_view>
 
