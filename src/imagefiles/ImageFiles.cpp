@@ -8,6 +8,9 @@
 #include <QImageWriter>
 #include <QSaveFile>
 
+#include <algorithm>
+#include <optional>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -145,6 +148,41 @@ TWin ToSurface(QImage Image, const QString& Name)
     return surface;
 }
 
+// How far into a GIF its first frame is looked for: past the colour table
+// and any comments and other extensions before it.
+constexpr qint64 GifScanBytes = 1 << 20;
+
+// The canvas a GIF's first frame is drawn on: its logical screen, grown to
+// hold the frame where the frame reaches past it (Qt allocates that whole,
+// but announces only the frame's own size). The screen alone when the first
+// frame is not within the bytes given; empty when there is nothing to check.
+std::optional<QSize> GifCanvas(const QByteArray& Head)
+{
+    const auto byte = [&](qsizetype At) { return std::uint8_t(Head[At]); };
+    const auto word = [&](qsizetype At) { return byte(At) | byte(At + 1) << 8; };
+    if (Head.size() < 13)
+        return std::nullopt;
+    const int screenWidth = word(6);
+    const int screenHeight = word(8);
+    const std::optional<QSize> screen =
+        screenWidth > 0 && screenHeight > 0 ? std::optional(QSize(screenWidth, screenHeight))
+                                            : std::nullopt;
+    qsizetype at = 13;
+    if (byte(10) & 0x80)
+        at += 3 << ((byte(10) & 7) + 1);
+    while (at + 10 <= Head.size()) {
+        if (byte(at) == 0x2C) // the first frame's descriptor
+            return QSize(std::max(screenWidth, word(at + 1) + word(at + 5)),
+                         std::max(screenHeight, word(at + 3) + word(at + 7)));
+        if (byte(at) != 0x21)
+            return screen; // the trailer, or damage the reader reports
+        for (at += 2; at < Head.size() && byte(at) != 0; at += byte(at) + 1) {
+        }
+        ++at; // the extension's closing empty block
+    }
+    return screen;
+}
+
 std::string ReadFault(const QImageReader& Reader)
 {
     switch (Reader.error()) {
@@ -167,17 +205,10 @@ TWin DecodeWithQt(QIODevice& Device, const QString& Name)
     reader.setAutoTransform(true);
     if (!reader.canRead())
         Refuse(Name, "this is not an image file Tavrin can read");
-    // Checked from the header, before the reader allocates anything. A GIF
-    // is drawn on its logical screen, which Qt allocates whole but announces
-    // only as the size of the first frame.
-    const QByteArray head = Device.peek(10);
-    if (head.size() == 10 && head.startsWith("GIF8")) {
-        const auto screen = [&](int At) {
-            return std::uint8_t(head[At]) | std::uint8_t(head[At + 1]) << 8;
-        };
-        if (screen(6) > 0 && screen(8) > 0)
-            CheckSize(screen(6), screen(8), Name);
-    }
+    // Checked from the header, before the reader allocates anything.
+    if (const QByteArray head = Device.peek(GifScanBytes); head.startsWith("GIF8"))
+        if (const std::optional<QSize> canvas = GifCanvas(head))
+            CheckSize(canvas->width(), canvas->height(), Name);
     QSize size = reader.size();
     if (size.isValid()) {
         if (reader.transformation() & QImageIOHandler::TransformationRotate90)

@@ -470,6 +470,20 @@ TEST(ConversionRules, AnimationOpensAtItsFirstFrame)
         [&] { return ErrorOf([&] { DecodeImage(wide, QStringLiteral("wide.gif")); }); });
     EXPECT_NE(message.find("30000 x 30000 pixels needs more than 1 GiB"), std::string::npos)
         << message;
+    // So is a first frame that reaches far past a small or empty screen:
+    // Qt draws it on a canvas grown to hold it.
+    const QByteArray firstFrame = QByteArray::fromHex("2C0000000003000200");
+    for (const char* screen : {"03000200", "BC400000"}) {
+        QByteArray reaching = TwoFrameGif();
+        reaching.replace(6, 4, QByteArray::fromHex(screen));
+        const qsizetype frame = reaching.indexOf(firstFrame);
+        ASSERT_GT(frame, 0);
+        reaching.replace(frame + 1, 8, QByteArray::fromHex("1000200030753075")); // 16+30000, 32+30000
+        const std::string reached = ErrorUnderAddressLimit(
+            [&] { return ErrorOf([&] { DecodeImage(reaching, QStringLiteral("far.gif")); }); });
+        EXPECT_NE(reached.find("30016 x 30032 pixels needs more than 1 GiB"), std::string::npos)
+            << screen << ": " << reached;
+    }
 
     const TWin image = DecodeImage(TwoFrameGif(), QStringLiteral("two.gif"));
     ASSERT_EQ(image.Width(), 3);
