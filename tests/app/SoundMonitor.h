@@ -31,14 +31,14 @@ public:
     // False, with the reason in Error, when no server answers.
     bool Start()
     {
-        const pa_sample_spec spec{PA_SAMPLE_S16LE, Rate, 1};
+        const pa_sample_spec format{PA_SAMPLE_S16LE, Rate, 1};
         // Small fragments: each sample is stamped within a few milliseconds.
         pa_buffer_attr attr{};
         attr.maxlength = std::uint32_t(-1);
-        attr.fragsize = std::uint32_t(pa_usec_to_bytes(ChunkFrames * 1000000ull / Rate, &spec));
+        attr.fragsize = std::uint32_t(pa_usec_to_bytes(ChunkFrames * 1000000ull / Rate, &format));
         int error = 0;
         Stream = pa_simple_new(nullptr, "tavrin-test", PA_STREAM_RECORD, nullptr, "monitor",
-                               &spec, nullptr, &attr, &error);
+                               &format, nullptr, &attr, &error);
         if (!Stream) {
             Error = QString::fromUtf8(pa_strerror(error));
             return false;
