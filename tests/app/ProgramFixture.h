@@ -5,7 +5,10 @@
 #include <QEvent>
 #include <QImage>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
 
 #include "AppTestSupport.h"
 #include "Render.h"
@@ -31,6 +34,34 @@ struct TProgram {
     TForm4 Panel;
     TForm2 About;
     TForm3 Help;
+};
+
+// A test class whose every case runs the whole program on a fresh bitmap,
+// with scripted dialogs and a recording sound player.
+class TProgramTest : public QObject {
+protected:
+    // Makes the bitmap and starts the program on it; false when it does not show.
+    bool StartProgram(int Width, int Height, int Seed)
+    {
+        Dialogs = std::make_unique<TScriptedDialogs>();
+        Dir = std::make_unique<QTemporaryDir>();
+        File = MakeBitmap(*Dir, QStringLiteral("picture.bmp"), Width, Height, Seed);
+        Program = std::make_unique<TProgram>(File, Player);
+        return Program->Start();
+    }
+    // The windows go before the dialogs they may still use, the files last.
+    void StopProgram()
+    {
+        Program.reset();
+        Dialogs.reset();
+        Dir.reset();
+    }
+
+    std::unique_ptr<TScriptedDialogs> Dialogs;
+    std::unique_ptr<QTemporaryDir> Dir;
+    std::unique_ptr<TProgram> Program;
+    TRecordingPlayer Player;
+    QString File;
 };
 
 // A control or command of a window, by its name in the form.

@@ -45,7 +45,7 @@ QAction* MenuAction(QWidget& Window, const QString& Text)
     return nullptr;
 }
 
-class TestExport : public QObject {
+class TestExport : public TProgramTest {
     Q_OBJECT
 private slots:
     void init();
@@ -55,29 +55,16 @@ private slots:
     void dialogWritesWhatTheRendererWrites();
     void canvasShowsTheFramesAndCancelLeavesNoFile();
     void largeExportAsksFirst();
-
-private:
-    std::unique_ptr<TScriptedDialogs> Dialogs;
-    std::unique_ptr<QTemporaryDir> Dir;
-    std::unique_ptr<TProgram> Program;
-    TRecordingPlayer Player;
-    QString File;
 };
 
 void TestExport::init()
 {
-    Dialogs = std::make_unique<TScriptedDialogs>();
-    Dir = std::make_unique<QTemporaryDir>();
-    File = MakeBitmap(*Dir, QStringLiteral("picture.bmp"), 33, 21, 4);
-    Program = std::make_unique<TProgram>(File, Player);
-    QVERIFY(Program->Start());
+    QVERIFY(StartProgram(33, 21, 4));
 }
 
 void TestExport::cleanup()
 {
-    Program.reset();
-    Dialogs.reset();
-    Dir.reset();
+    StopProgram();
 }
 
 void TestExport::dialogStartsAtTheSlidersPlace()

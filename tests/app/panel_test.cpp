@@ -67,7 +67,7 @@ QStringList Captions(const QList<QAction*>& Actions)
 
 } // namespace
 
-class TestPanel : public QObject {
+class TestPanel : public TProgramTest {
     Q_OBJECT
 private slots:
     void init();
@@ -91,30 +91,17 @@ private slots:
     void soundAndWindowCommands();
     void minMinimisesEverything();
     void exitAndCloseEndTheProgram();
-
-private:
-    std::unique_ptr<TScriptedDialogs> Dialogs;
-    std::unique_ptr<QTemporaryDir> Dir;
-    std::unique_ptr<TProgram> Program;
-    TRecordingPlayer Player;
-    QString File;
 };
 
 void TestPanel::init()
 {
-    Dialogs = std::make_unique<TScriptedDialogs>();
-    Dir = std::make_unique<QTemporaryDir>();
-    File = MakeBitmap(*Dir, QStringLiteral("picture.bmp"), Width, Height, Seed);
-    Program = std::make_unique<TProgram>(File, Player);
-    QVERIFY(Program->Start());
+    QVERIFY(StartProgram(Width, Height, Seed));
     Player.Clear();
 }
 
 void TestPanel::cleanup()
 {
-    Program.reset();
-    Dialogs.reset();
-    Dir.reset();
+    StopProgram();
 }
 
 void TestPanel::laidOutAsDesigned()

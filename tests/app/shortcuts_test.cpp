@@ -22,7 +22,7 @@ bool Activate(QWidget& Window)
 
 } // namespace
 
-class TestShortcuts : public QObject {
+class TestShortcuts : public TProgramTest {
     Q_OBJECT
 private slots:
     void init();
@@ -34,28 +34,16 @@ private slots:
 
 private:
     QWidget& Window(const QString& Name);
-
-    std::unique_ptr<TScriptedDialogs> Dialogs;
-    std::unique_ptr<QTemporaryDir> Dir;
-    std::unique_ptr<TProgram> Program;
-    TRecordingPlayer Player;
-    QString File;
 };
 
 void TestShortcuts::init()
 {
-    Dialogs = std::make_unique<TScriptedDialogs>();
-    Dir = std::make_unique<QTemporaryDir>();
-    File = MakeBitmap(*Dir, QStringLiteral("picture.bmp"), 19, 13, 5);
-    Program = std::make_unique<TProgram>(File, Player);
-    QVERIFY(Program->Start());
+    QVERIFY(StartProgram(19, 13, 5));
 }
 
 void TestShortcuts::cleanup()
 {
-    Program.reset();
-    Dialogs.reset();
-    Dir.reset();
+    StopProgram();
 }
 
 QWidget& TestShortcuts::Window(const QString& Name)
