@@ -1,0 +1,98 @@
+#include "Downscale.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+namespace tavrin {
+namespace {
+
+// The source pixels that one destination pixel covers along an axis.
+struct TSpan {
+    std::int32_t First;
+    std::int32_t Count;
+    std::size_t Weights; // index of the first weight
+};
+
+// How destination pixels From .. To - 1 cover an axis of SourceLength pixels
+// shown in DestLength. Measured in 1 / DestLength of a source pixel, every
+// overlap is a whole number and the weights of one destination pixel add up
+// to SourceLength.
+struct TCover {
+    std::vector<TSpan> Spans;
+    std::vector<std::uint32_t> Weights;
+
+    TCover(std::int64_t SourceLength, std::int64_t DestLength, std::int32_t From, std::int32_t To)
+    {
+        for (std::int64_t D = From; D < To; ++D) {
+            const std::int64_t Begin = D * SourceLength;
+            const std::int64_t End = Begin + SourceLength;
+            const std::int64_t First = Begin / DestLength;
+            const std::int64_t Last = (End - 1) / DestLength;
+            Spans.push_back({std::int32_t(First), std::int32_t(Last - First + 1), Weights.size()});
+            for (std::int64_t S = First; S <= Last; ++S)
+                Weights.push_back(std::uint32_t(std::min(End, (S + 1) * DestLength) -
+                                                std::max(Begin, S * DestLength)));
+        }
+    }
+};
+
+// One source row summed across into the columns of the area: at most
+// 255 x the source width per channel, which fits 32 bits.
+void SumAcross(const std::uint8_t* Row, const TCover& Columns, std::uint32_t* Out)
+{
+    for (const TSpan& Span : Columns.Spans) {
+        const std::uint8_t* P = Row + 3 * std::size_t(Span.First);
+        const std::uint32_t* W = Columns.Weights.data() + Span.Weights;
+        std::uint32_t B = 0, G = 0, R = 0;
+        for (std::int32_t I = 0; I < Span.Count; ++I, P += 3) {
+            B += W[I] * P[0];
+            G += W[I] * P[1];
+            R += W[I] * P[2];
+        }
+        *Out++ = B;
+        *Out++ = G;
+        *Out++ = R;
+    }
+}
+
+} // namespace
+
+void AreaDownscale(const TWin& Source, TWin& Dest, const TRect& Area)
+{
+    const std::int32_t Left = std::max(Area.Left, 0);
+    const std::int32_t Top = std::max(Area.Top, 0);
+    const std::int32_t Right = std::min(Area.Right, Dest.Width());
+    const std::int32_t Bottom = std::min(Area.Bottom, Dest.Height());
+    if (Source.Empty() || Left >= Right || Top >= Bottom)
+        return;
+
+    const TCover Columns(Source.Width(), Dest.Width(), Left, Right);
+    const TCover Rows(Source.Height(), Dest.Height(), Top, Bottom);
+    // Every destination pixel's weights add up to the source's area; the
+    // sums stay below 255 x 32767 x 32767, well inside 64 bits.
+    const std::uint64_t Total = std::uint64_t(Source.Width()) * std::uint64_t(Source.Height());
+    const std::size_t Channels = 3 * std::size_t(Right - Left);
+    std::vector<std::uint32_t> Across(Channels);
+    std::vector<std::uint64_t> Sum(Channels);
+    for (std::int32_t Y = Top; Y < Bottom; ++Y) {
+        const TSpan& Span = Rows.Spans[std::size_t(Y - Top)];
+        std::fill(Sum.begin(), Sum.end(), 0);
+        for (std::int32_t I = 0; I < Span.Count; ++I) {
+            SumAcross(Source.Row(Span.First + I), Columns, Across.data());
+            const std::uint64_t W = Rows.Weights[Span.Weights + std::size_t(I)];
+            for (std::size_t C = 0; C < Channels; ++C)
+                Sum[C] += W * Across[C];
+        }
+        std::uint8_t* Out = Dest.Row(Y) + 3 * std::size_t(Left);
+        for (std::size_t C = 0; C < Channels; ++C)
+            Out[C] = std::uint8_t((2 * Sum[C] + Total) / (2 * Total));
+    }
+}
+
+void AreaDownscale(const TWin& Source, TWin& Dest)
+{
+    AreaDownscale(Source, Dest, TRect{0, 0, Dest.Width(), Dest.Height()});
+}
+
+} // namespace tavrin
