@@ -56,6 +56,30 @@ void SumAcross(const std::uint8_t* Row, const TCover& Columns, std::uint32_t* Ou
     }
 }
 
+// Sum / Total rounded to nearest, halves up, for sums below 2^40: a division
+// by a multiplication, put right by the one step a rounded reciprocal can
+// be off.
+class TRounding {
+public:
+    explicit TRounding(std::uint64_t Total) : Twice(2 * Total), Half(Total), Inverse(1.0 / double(2 * Total)) {}
+
+    std::uint8_t operator()(std::uint64_t Sum) const
+    {
+        const std::uint64_t N = 2 * Sum + Half;
+        std::uint64_t Q = std::uint64_t(double(N) * Inverse);
+        if (Q * Twice > N)
+            --Q;
+        else if ((Q + 1) * Twice <= N)
+            ++Q;
+        return std::uint8_t(Q);
+    }
+
+private:
+    std::uint64_t Twice;
+    std::uint64_t Half;
+    double Inverse;
+};
+
 } // namespace
 
 void AreaDownscale(const TWin& Source, TWin& Dest, const TRect& Area)
@@ -73,20 +97,27 @@ void AreaDownscale(const TWin& Source, TWin& Dest, const TRect& Area)
     // sums stay below 255 x 32767 x 32767, well inside 64 bits.
     const std::uint64_t Total = std::uint64_t(Source.Width()) * std::uint64_t(Source.Height());
     const std::size_t Channels = 3 * std::size_t(Right - Left);
+    const TRounding Round(Total);
+    // A source row on the border of two destination rows serves both: the
+    // last one summed is kept.
     std::vector<std::uint32_t> Across(Channels);
+    std::int32_t AcrossRow = -1;
     std::vector<std::uint64_t> Sum(Channels);
     for (std::int32_t Y = Top; Y < Bottom; ++Y) {
         const TSpan& Span = Rows.Spans[std::size_t(Y - Top)];
         std::fill(Sum.begin(), Sum.end(), 0);
         for (std::int32_t I = 0; I < Span.Count; ++I) {
-            SumAcross(Source.Row(Span.First + I), Columns, Across.data());
+            if (AcrossRow != Span.First + I) {
+                AcrossRow = Span.First + I;
+                SumAcross(Source.Row(AcrossRow), Columns, Across.data());
+            }
             const std::uint64_t W = Rows.Weights[Span.Weights + std::size_t(I)];
             for (std::size_t C = 0; C < Channels; ++C)
                 Sum[C] += W * Across[C];
         }
         std::uint8_t* Out = Dest.Row(Y) + 3 * std::size_t(Left);
         for (std::size_t C = 0; C < Channels; ++C)
-            Out[C] = std::uint8_t((2 * Sum[C] + Total) / (2 * Total));
+            Out[C] = Round(Sum[C]);
     }
 }
 
