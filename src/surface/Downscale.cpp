@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "Parallel.h"
+
 namespace tavrin {
 namespace {
 
@@ -80,16 +82,10 @@ private:
     double Inverse;
 };
 
-} // namespace
-
-void AreaDownscale(const TWin& Source, TWin& Dest, const TRect& Area)
+// The pixels of Dest in columns Left .. Right - 1 and rows Top .. Bottom - 1.
+void DownscaleArea(const TWin& Source, TWin& Dest, std::int32_t Left, std::int32_t Top,
+                   std::int32_t Right, std::int32_t Bottom)
 {
-    const std::int32_t Left = std::max(Area.Left, 0);
-    const std::int32_t Top = std::max(Area.Top, 0);
-    const std::int32_t Right = std::min(Area.Right, Dest.Width());
-    const std::int32_t Bottom = std::min(Area.Bottom, Dest.Height());
-    if (Source.Empty() || Left >= Right || Top >= Bottom)
-        return;
 
     const TCover Columns(Source.Width(), Dest.Width(), Left, Right);
     const TCover Rows(Source.Height(), Dest.Height(), Top, Bottom);
@@ -119,6 +115,23 @@ void AreaDownscale(const TWin& Source, TWin& Dest, const TRect& Area)
         for (std::size_t C = 0; C < Channels; ++C)
             Out[C] = Round(Sum[C]);
     }
+}
+
+} // namespace
+
+void AreaDownscale(const TWin& Source, TWin& Dest, const TRect& Area)
+{
+    const std::int32_t Left = std::max(Area.Left, 0);
+    const std::int32_t Top = std::max(Area.Top, 0);
+    const std::int32_t Right = std::min(Area.Right, Dest.Width());
+    const std::int32_t Bottom = std::min(Area.Bottom, Dest.Height());
+    if (Source.Empty() || Left >= Right || Top >= Bottom)
+        return;
+    // Bands of rows on every core: each pixel depends on the sizes alone.
+    const std::int64_t rowPixels = std::int64_t(Source.Width()) * (Source.Height() / Dest.Height() + 1);
+    ForRowBands(Top, Bottom, rowPixels, [&](std::int32_t BandTop, std::int32_t BandBottom) {
+        DownscaleArea(Source, Dest, Left, BandTop, Right, BandBottom);
+    });
 }
 
 void AreaDownscale(const TWin& Source, TWin& Dest)

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "Parallel.h"
 #include "PlaceTurned.h"
 #include "Reference.h"
 #include "SliceMap.h"
@@ -77,14 +78,16 @@ void Render(const TWin& Source, TWin& Output, const SliderPositions& Positions)
 
 void TRenderPlan::DrawWhole(const TWin& Source, TWin& Output) const
 {
-    if (!Map) {
-        PlaceTurnedOnBlack(Source, Output, CentreX, CentreY, Angle, TRect{0, 0, Width, Height});
-        return;
-    }
-    // Over the whole output every row is written, across its whole width.
-    PlaceTurnedOnBlack(Source, Output, CentreX, CentreY, Angle,
-                       TRect{0, Map->SourceTop, Map->Grid.SliceWidth, Map->SourceBottom + 1});
-    ApplySlices(*Map, Output);
+    // Over the whole output every row is written, across its whole width;
+    // with slices, only the template rows are drawn before they are spread.
+    const std::int32_t top = Map ? Map->SourceTop : 0;
+    const std::int32_t bottom = Map ? Map->SourceBottom + 1 : Height;
+    const std::int32_t right = Map ? Map->Grid.SliceWidth : Width;
+    ForRowBands(top, bottom, right, [&](std::int32_t Top, std::int32_t Bottom) {
+        PlaceTurnedOnBlack(Source, Output, CentreX, CentreY, Angle, TRect{0, Top, right, Bottom});
+    });
+    if (Map)
+        ApplySlices(*Map, Output);
 }
 
 void TRenderPlan::Draw(const TWin& Source, TWin& Output, const TRect& Area) const

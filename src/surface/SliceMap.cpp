@@ -4,6 +4,8 @@
 #include <cstring>
 #include <span>
 
+#include "Parallel.h"
+
 namespace tavrin {
 namespace {
 
@@ -182,6 +184,10 @@ void ApplySlices(const SliceMap& Map, TWin& Surface)
 
     // First the rows that nobody reads, while every source row is intact:
     // each group is built once and copied on while the built row is in cache.
+    // Groups write rows of their own and read only source rows, so they run
+    // in parallel on a surface large enough to pay.
+    const bool pays = std::int64_t(height) * std::int64_t(Map.Grid.Right + 1) >= ParallelPixels;
+#pragma omp parallel for schedule(dynamic) if (pays)
     for (std::size_t key = 0; key < keys; ++key)
         for (std::int32_t y = head[key]; y >= 0; y = next[std::size_t(y)]) {
             if (isSource[std::size_t(y)])
