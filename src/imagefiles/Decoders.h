@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QString>
 
+#include "ImageFiles.h"
 #include "TWin.h"
 
 class QIODevice;
@@ -58,5 +59,10 @@ bool IsJpeg(const QByteArray& Head);
 // the same pixels unchanged; nothing when the file needs the conversion
 // rules (a turn, a colour profile, CMYK). The size is checked before decoding.
 std::optional<TWin> DecodePlainJpeg(const QByteArray& Data, const QString& Name);
+
+// The same at the smallest DCT scale that gives at least MinWidth x
+// MinHeight pixels, for a first look; throws as the whole decode does.
+std::optional<TPreview> DecodePlainJpegReduced(const QByteArray& Data, const QString& Name,
+                                               std::int32_t MinWidth, std::int32_t MinHeight);
 
 } // namespace tavrin::imagefiles

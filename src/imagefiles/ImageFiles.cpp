@@ -263,6 +263,20 @@ TWin ReadImageFile(const QString& FileName)
     return DecodeWithQt(file, FileName);
 }
 
+std::optional<TPreview> ReadJpegPreview(const QString& FileName, std::int32_t MinWidth,
+                                        std::int32_t MinHeight)
+{
+    QFile file(FileName);
+    if (!file.open(QIODevice::ReadOnly) || !imagefiles::IsJpeg(file.peek(16)) ||
+        file.size() > qint64(TWin::MaxBytes))
+        return std::nullopt;
+    try {
+        return imagefiles::DecodePlainJpegReduced(file.readAll(), FileName, MinWidth, MinHeight);
+    } catch (const SurfaceError&) {
+        return std::nullopt;
+    }
+}
+
 TWin DecodeImage(const QByteArray& Data, const QString& Name)
 {
     if (Data.startsWith("BM"))

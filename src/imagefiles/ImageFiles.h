@@ -17,6 +17,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "TWin.h"
@@ -29,6 +31,20 @@ TWin ReadImageFile(const QString& FileName);
 
 // The same for a file's bytes in memory; Name only appears in messages.
 TWin DecodeImage(const QByteArray& Data, const QString& Name);
+
+// A first look at a large photo before it is decoded whole.
+struct TPreview {
+    TWin Reduced;        // the picture at a fraction of its size
+    std::int32_t Width;  // the picture's full size
+    std::int32_t Height;
+};
+
+// A plain JPEG decoded by libjpeg-turbo's DCT scaling, at the smallest of
+// 1/8, 2/8 .. 8/8 that is at least MinWidth x MinHeight. Nothing for any
+// other file, one that needs the conversion rules, or one that fails: the
+// whole decode then says why.
+std::optional<TPreview> ReadJpegPreview(const QString& FileName, std::int32_t MinWidth,
+                                        std::int32_t MinHeight);
 
 // Lets the format choose its own quality.
 constexpr int DefaultQuality = -1;

@@ -127,4 +127,38 @@ std::optional<TWin> DecodePlainJpeg(const QByteArray& Data, const QString& Name)
     return surface;
 }
 
+std::optional<TPreview> DecodePlainJpegReduced(const QByteArray& Data, const QString& Name,
+                                               std::int32_t MinWidth, std::int32_t MinHeight)
+{
+    TDecompress jpeg;
+    TWin surface;
+    if (setjmp(jpeg.Errors.Jump))
+        Refuse(Name, "the image is damaged or cut short");
+    jpeg_mem_src(&jpeg.Info, reinterpret_cast<const unsigned char*>(Data.constData()),
+                 static_cast<unsigned long>(Data.size()));
+    jpeg_save_markers(&jpeg.Info, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(&jpeg.Info, JPEG_APP0 + 2, 0xFFFF);
+    jpeg_read_header(&jpeg.Info, TRUE);
+    if (!IsPlain(jpeg.Info))
+        return std::nullopt;
+    CheckSize(jpeg.Info.image_width, jpeg.Info.image_height, Name);
+    jpeg.Info.out_color_space = JCS_EXT_BGR;
+    jpeg.Info.scale_denom = 8;
+    for (jpeg.Info.scale_num = 1; jpeg.Info.scale_num < 8; ++jpeg.Info.scale_num) {
+        jpeg_calc_output_dimensions(&jpeg.Info);
+        if (std::int64_t(jpeg.Info.output_width) >= MinWidth &&
+            std::int64_t(jpeg.Info.output_height) >= MinHeight)
+            break;
+    }
+    surface = TWin(std::int32_t(jpeg.Info.output_width), std::int32_t(jpeg.Info.output_height));
+    jpeg_start_decompress(&jpeg.Info);
+    while (jpeg.Info.output_scanline < jpeg.Info.output_height) {
+        JSAMPROW row = surface.Row(std::int32_t(jpeg.Info.output_scanline));
+        jpeg_read_scanlines(&jpeg.Info, &row, 1);
+    }
+    jpeg_finish_decompress(&jpeg.Info);
+    return TPreview{std::move(surface), std::int32_t(jpeg.Info.image_width),
+                    std::int32_t(jpeg.Info.image_height)};
+}
+
 } // namespace tavrin::imagefiles
