@@ -2,6 +2,9 @@
 #include <QCommandLineParser>
 #include <QIcon>
 
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <string_view>
 
 #include "DisplayPlatform.h"
@@ -9,14 +12,21 @@
 #include "Unit2.h"
 #include "Unit3.h"
 #include "Unit4.h"
+#include "ZoomView.h"
 #include "framework/Application.h"
 #include "framework/SoundPlayer.h"
 
 namespace {
 
+struct TCommandLine {
+    QString File; // empty: ask
+    std::optional<double> Zoom; // none: actual size
+    bool Fit = false;
+};
+
 // Parses the command line; prints help, the version or an error and exits
-// where asked to. Returns the file to open, or an empty string.
-QString FileArgument(const QCoreApplication& Application)
+// where asked to.
+TCommandLine ParseCommandLine(const QCoreApplication& Application)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -27,13 +37,38 @@ QString FileArgument(const QCoreApplication& Application)
         "places them."));
     parser.addHelpOption();
     parser.addVersionOption();
+    const QCommandLineOption zoom(
+        QStringLiteral("zoom"),
+        QStringLiteral("Start zoomed: \"fit\" shows the whole picture on the screen, a number "
+                       "from 6.25 to 1600 is a percentage. Without it: actual size."),
+        QStringLiteral("fit|PERCENT"));
+    parser.addOption(zoom);
     parser.addPositionalArgument(QStringLiteral("file"),
                                  QStringLiteral("The picture to open, in any format Tavrin reads; "
                                                 "asked for when absent."),
                                  QStringLiteral("[file]"));
     parser.process(Application);
+    TCommandLine line;
     const QStringList files = parser.positionalArguments();
-    return files.isEmpty() ? QString() : files.constFirst();
+    if (!files.isEmpty())
+        line.File = files.constFirst();
+    if (parser.isSet(zoom)) {
+        const QString value = parser.value(zoom);
+        bool number = false;
+        const double percent = value.toDouble(&number);
+        if (value == QLatin1String("fit"))
+            line.Fit = true;
+        else if (number && percent >= 100 * tavrin::ZoomSteps.front() &&
+                 percent <= 100 * tavrin::ZoomSteps.back())
+            line.Zoom = percent / 100;
+        else
+        {
+            std::fprintf(stderr, "tavrin: --zoom takes \"fit\" or a percentage from 6.25 to 1600, "
+                                 "not \"%s\".\n", qPrintable(value));
+            std::exit(EXIT_FAILURE); // as for the parser's own errors
+        }
+    }
+    return line;
 }
 
 // Help and version need no display: they are answered without the windows.
@@ -59,7 +94,7 @@ int main(int argc, char** argv)
         // On a terminal the program goes by the command's name.
         QCoreApplication::setApplicationName(QStringLiteral("tavrin"));
         QCoreApplication console(argc, argv);
-        FileArgument(console); // prints and exits
+        ParseCommandLine(console); // prints and exits
         return 0;
     }
 
@@ -69,9 +104,11 @@ int main(int argc, char** argv)
     QGuiApplication::setDesktopFileName(QStringLiteral(TAVRIN_APP_ID));
     TApplication Application(argc, argv);
     TApplication::setWindowIcon(QIcon(QStringLiteral(":/pictures/icon.png")));
-    const QString file = FileArgument(Application);
+    const TCommandLine line = ParseCommandLine(Application);
     TQtSoundPlayer Sounds;
-    TForm1 Form1(file, Sounds);
+    TForm1 Form1(line.File, Sounds);
+    if (line.Fit || line.Zoom)
+        Form1.StartZoomed(line.Zoom);
     TForm2 Form2;
     TForm3 Form3;
     TForm4 Form4(Form1);

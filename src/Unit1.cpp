@@ -4,6 +4,7 @@
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMenu>
@@ -14,12 +15,15 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QUrl>
+#include <QWheelEvent>
 #include <QWindow>
 #include <QtMath>
 
+#include <algorithm>
 #include <array>
 #include <stdexcept>
 
+#include "Downscale.h"
 #include "ImageFiles.h"
 #include "HandlerGuard.h"
 #include "SysMenu.h"
@@ -29,6 +33,13 @@
 #include "framework/SoundPlayer.h"
 
 namespace {
+
+// X11 keeps window sizes in 16 bits.
+constexpr int LargestWindowSide = 32767;
+// Below 100 %, the exact view starts this long after the last slider step,
+// and runs in slices of at most about this long between events.
+constexpr int RestMs = 100;
+constexpr qint64 SliceMs = 10;
 
 // The wave resource of each sound number; 7 is the closing sound.
 constexpr std::array<const char*, 8> SoundNames{"RSTART", "RCLICK", "RTICK", "RPOP",
@@ -97,6 +108,10 @@ TForm1::TForm1(const QString& FileName, TSoundPlayer& Sounds, QWidget* Parent)
     OrvelSystemMenu1->setPosition(0);
     OrvelSystemMenu1->setPopupMenu(PopupMenu1);
     OrvelSystemMenu1->Loaded();
+    // After the extender has copied the popup: the window menu keeps its six.
+    CreateViewItems();
+    RefineTimer.setSingleShot(true);
+    connect(&RefineTimer, &QTimer::timeout, this, &TForm1::RefineView);
     FormCreate(FileName);
     // A screen that appears or grows shows parts painted before the last step.
     const auto watch = [this](QScreen* Screen) {
@@ -130,6 +145,34 @@ void TForm1::CreatePopupMenu()
     connect(About1, &QAction::triggered, this, &TForm1::About1Click);
     connect(BeSilent1, &QAction::triggered, this, &TForm1::BeSilent1Click);
     connect(NoSounds1, &QAction::triggered, this, &TForm1::NoSounds1Click);
+}
+
+void TForm1::CreateViewItems()
+{
+    const auto item = [this](const QString& Text, QList<QKeySequence> Keys, void (TForm1::*Click)()) {
+        auto* action = new QAction(Text, this);
+        action->setShortcuts(Keys);
+        // Like the File shortcuts: in every window of the program.
+        action->setShortcutContext(Qt::ApplicationShortcut);
+        connect(action, &QAction::triggered, this, Click);
+        addAction(action);
+        return action;
+    };
+    ZoomIn1 = item(QStringLiteral("Zoom In"),
+                   {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)},
+                   &TForm1::ZoomIn1Click);
+    ZoomOut1 = item(QStringLiteral("Zoom Out"), {QKeySequence(Qt::CTRL | Qt::Key_Minus)},
+                    &TForm1::ZoomOut1Click);
+    FitOnScreen1 = item(QStringLiteral("Fit on Screen"), {QKeySequence(Qt::CTRL | Qt::Key_0)},
+                        &TForm1::FitOnScreen1Click);
+    ActualPixels1 = item(QStringLiteral("Actual Pixels"), {QKeySequence(Qt::CTRL | Qt::Key_1)},
+                         &TForm1::ActualPixels1Click);
+    ZoomShown1 = new QAction(this);
+    ZoomShown1->setEnabled(false);
+    PopupMenu1->addActions({ZoomIn1, ZoomOut1, FitOnScreen1, ActualPixels1});
+    PopupMenu1->addSeparator();
+    PopupMenu1->addAction(ZoomShown1);
+    ShowZoom();
 }
 
 void TForm1::SetWindows(QWidget* About, QWidget* Help, QWidget* ControlPanel)
@@ -182,10 +225,41 @@ void TForm1::OpenFromDialog(QWidget* DialogParent)
 
 bool TForm1::OpenFile(const QString& Name)
 {
-    if (!LoadImage(Name))
+    const bool previewed = FitMode && ShowPreview(Name);
+    if (!LoadImage(Name)) {
+        if (previewed && HasImage)
+            ShowImage(); // the picture that stays open, as it was
         return false;
+    }
     FileName = Name;
     ShowImage();
+    return true;
+}
+
+bool TForm1::ShowPreview(const QString& Name)
+{
+    const qreal ratio = devicePixelRatioF();
+    const QRect room = screen()->availableGeometry();
+    const tavrin::TViewSize screenPixels{qFloor(room.width() * ratio), qFloor(room.height() * ratio)};
+    std::optional<tavrin::TPreview> preview =
+        tavrin::ReadJpegPreview(Name, screenPixels.Width, screenPixels.Height);
+    if (!preview)
+        return false;
+    const double zoom = tavrin::FitZoom(preview->Width, preview->Height, screenPixels);
+    if (zoom >= 1)
+        return false; // shown at actual size: nothing to gain
+    // Sized as the view of the whole picture will be; the output's size is
+    // not known to the paint yet, so it goes by the view's.
+    const tavrin::TViewSize size = tavrin::ViewSize(preview->Width, preview->Height, zoom);
+    tavrin::TWin view(size.Width, size.Height);
+    tavrin::AreaDownscale(preview->Reduced, view);
+    RefineTimer.stop();
+    ZoomFactor = zoom;
+    View.swap(view);
+    ExactRows = View.Height();
+    resize(qCeil(size.Width / ratio), qCeil(size.Height / ratio));
+    move(room.topLeft());
+    repaint();
     return true;
 }
 
@@ -201,6 +275,7 @@ bool TForm1::LoadImage(const QString& Name)
         SourceSurface->swap(source);
         OutputSurface->swap(output);
         Rendered.SetComplete(OutputSurface->Width(), OutputSurface->Height());
+        ShownPositions.reset();
     } catch (const std::exception& error) {
         TApplication::HandleException(error);
         return false;
@@ -211,11 +286,12 @@ bool TForm1::LoadImage(const QString& Name)
 
 void TForm1::ShowImage()
 {
-    // One image pixel to one device pixel, also on a high-density screen.
-    const qreal ratio = devicePixelRatioF();
-    resize(qMax(1, qCeil(OutputSurface->Width() / ratio)),
-           qMax(1, qCeil(OutputSurface->Height() / ratio)));
-    move(0, 0);
+    if (FitMode)
+        ZoomFactor = FitZoomHere();
+    PrepareView();
+    ResizeToView();
+    move(FitMode ? screen()->availableGeometry().topLeft() : QPoint(0, 0));
+    ShowZoom();
     repaint();
     if (ControlPanel)
         ControlPanel->show();
@@ -231,8 +307,148 @@ tavrin::TWin& TForm1::Output()
 void TForm1::ShowPositions(const tavrin::SliderPositions& Positions)
 {
     Rendered.SetPositions(OutputSurface->Width(), OutputSurface->Height(), Positions);
+    ShownPositions = Positions;
+    if (ZoomFactor < 1)
+        ShowLiveView();
     Stale = rect();
     PaintStaleVisible();
+}
+
+tavrin::TViewSize TForm1::ShownSize() const
+{
+    return tavrin::ViewSize(OutputSurface->Width(), OutputSurface->Height(), ZoomFactor);
+}
+
+double TForm1::FitZoomHere() const
+{
+    const qreal ratio = devicePixelRatioF();
+    const QRect room = screen()->availableGeometry();
+    return tavrin::FitZoom(OutputSurface->Width(), OutputSurface->Height(),
+                           {qFloor(room.width() * ratio), qFloor(room.height() * ratio)});
+}
+
+void TForm1::ResizeToView()
+{
+    // One view pixel to one device pixel, also on a high-density screen.
+    const qreal ratio = devicePixelRatioF();
+    const tavrin::TViewSize view = ShownSize();
+    resize(std::clamp(qCeil(view.Width / ratio), 1, LargestWindowSide),
+           std::clamp(qCeil(view.Height / ratio), 1, LargestWindowSide));
+}
+
+void TForm1::PrepareView()
+{
+    RefineTimer.stop();
+    if (ZoomFactor >= 1) {
+        View = {};
+        ReducedSource = {};
+        ExactRows = 0;
+        return;
+    }
+    const tavrin::TViewSize size = ShownSize();
+    tavrin::TWin reduced(size.Width, size.Height);
+    tavrin::AreaDownscale(*SourceSurface, reduced);
+    ReducedSource.swap(reduced);
+    View = tavrin::TWin(size.Width, size.Height);
+    ShowLiveView();
+}
+
+void TForm1::ShowLiveView()
+{
+    if (!ShownPositions) {
+        // The output is the picture as loaded: the reduced source is exact.
+        View = ReducedSource;
+        ExactRows = View.Height();
+        return;
+    }
+    const double scale = double(View.Width()) / OutputSurface->Width();
+    tavrin::Render(ReducedSource, View, tavrin::ScaledPositions(*ShownPositions, scale));
+    ExactRows = 0;
+    RefineTimer.start(RestMs);
+}
+
+void TForm1::RefineView()
+{
+    if (!OutputSurface || ExactRows >= View.Height())
+        return;
+    constexpr std::int32_t bandRows = 8;
+    const tavrin::TViewSize size{View.Width(), View.Height()};
+    const std::int32_t first = ExactRows;
+    QElapsedTimer clock;
+    clock.start();
+    while (ExactRows < size.Height && clock.elapsed() < SliceMs) {
+        const tavrin::TRect band{0, ExactRows, size.Width, std::min(ExactRows + bandRows, size.Height)};
+        Rendered.Ensure(*SourceSurface, *OutputSurface,
+                        tavrin::OutputArea(OutputSurface->Width(), OutputSurface->Height(), size, band));
+        tavrin::AreaDownscale(*OutputSurface, View, band);
+        ExactRows = band.Bottom;
+    }
+    const qreal ratio = devicePixelRatioF();
+    update(QRectF(0, first / ratio, width(), (ExactRows - first) / ratio).toAlignedRect());
+    if (ExactRows < size.Height)
+        RefineTimer.start(0);
+}
+
+void TForm1::SetZoom(double NewZoom, std::optional<QPoint> Anchor)
+{
+    if (!OutputSurface || NewZoom == ZoomFactor)
+        return;
+    const tavrin::TViewSize before = ShownSize();
+    const QPoint held = Anchor ? mapToGlobal(*Anchor) : QPoint();
+    ZoomFactor = NewZoom;
+    PrepareView();
+    ResizeToView();
+    if (Anchor) {
+        const tavrin::TViewSize after = ShownSize();
+        move(held - QPoint(qRound(Anchor->x() * double(after.Width) / before.Width),
+                           qRound(Anchor->y() * double(after.Height) / before.Height)));
+    }
+    ShowZoom();
+    Stale = rect();
+    update();
+}
+
+void TForm1::StartZoomed(std::optional<double> Zoom)
+{
+    FitMode = !Zoom;
+    ZoomFactor = Zoom.value_or(1);
+    ShowZoom();
+}
+
+void TForm1::ShowZoom()
+{
+    ZoomShown1->setText(QStringLiteral("Zoom %1 %").arg(qRound(ZoomFactor * 1000) / 10.0));
+    ZoomIn1->setEnabled(tavrin::NextZoomStep(ZoomFactor, 1) != ZoomFactor);
+    ZoomOut1->setEnabled(tavrin::NextZoomStep(ZoomFactor, -1) != ZoomFactor);
+}
+
+void TForm1::ZoomIn1Click()
+{
+    TAVRIN_GUARD_HANDLER();
+    FitMode = false;
+    SetZoom(tavrin::NextZoomStep(ZoomFactor, 1));
+}
+
+void TForm1::ZoomOut1Click()
+{
+    TAVRIN_GUARD_HANDLER();
+    FitMode = false;
+    SetZoom(tavrin::NextZoomStep(ZoomFactor, -1));
+}
+
+void TForm1::FitOnScreen1Click()
+{
+    TAVRIN_GUARD_HANDLER();
+    FitMode = true;
+    SetZoom(FitZoomHere());
+    move(screen()->availableGeometry().topLeft());
+}
+
+void TForm1::ActualPixels1Click()
+{
+    TAVRIN_GUARD_HANDLER();
+    FitMode = false;
+    SetZoom(1);
 }
 
 QRegion TForm1::VisiblePart() const
@@ -314,23 +530,49 @@ void TForm1::paintEvent(QPaintEvent* Event)
     // Only the parts asked for are drawn, in device pixels.
     const qreal ratio = devicePixelRatioF();
     QRegion area;
-    for (const QRect& part : Event->region()) {
-        const QRect pixels = QRectF(part.x() * ratio, part.y() * ratio, part.width() * ratio,
-                                    part.height() * ratio)
-                                 .toAlignedRect();
-        Rendered.Ensure(*SourceSurface, *OutputSurface,
-                        tavrin::TRect{pixels.left(), pixels.top(), pixels.right() + 1, pixels.bottom() + 1});
-        area += pixels;
-    }
+    for (const QRect& part : Event->region())
+        area += QRectF(part.x() * ratio, part.y() * ratio, part.width() * ratio, part.height() * ratio)
+                    .toAlignedRect();
     Stale -= Event->region();
     QPainter canvas(this);
     // The paint covers the window (no background first) except where the
-    // window's device pixels reach past the surface: its last partial pixels.
-    const int right = qFloor(OutputSurface->Width() / ratio);
-    const int bottom = qFloor(OutputSurface->Height() / ratio);
+    // window's device pixels reach past the view: its last partial pixels.
+    const tavrin::TViewSize view = ZoomFactor < 1 ? tavrin::TViewSize{View.Width(), View.Height()} : ShownSize();
+    const int right = qFloor(view.Width / ratio);
+    const int bottom = qFloor(view.Height / ratio);
     canvas.fillRect(QRect(right, 0, width() - right, height()), palette().window());
     canvas.fillRect(QRect(0, bottom, width(), height() - bottom), palette().window());
+    if (ZoomFactor > 1)
+        return PaintBlocks(canvas, area);
+    if (ZoomFactor < 1) {
+        TPainterTarget target(canvas, area);
+        View.Draw(target, 0, 0, 0, view.Width, view.Height, view.Width, view.Height);
+        return;
+    }
+    for (const QRect& pixels : area)
+        Rendered.Ensure(*SourceSurface, *OutputSurface,
+                        tavrin::TRect{pixels.left(), pixels.top(), pixels.right() + 1, pixels.bottom() + 1});
     FormPaint(canvas, area);
+}
+
+void TForm1::PaintBlocks(QPainter& Canvas, const QRegion& Area)
+{
+    TPainterTarget target(Canvas, Area);
+    const tavrin::TViewSize view = ShownSize();
+    // Bands keep the memory of the blocks small, whatever the window's size.
+    constexpr int bandRows = 64;
+    for (const QRect& part : Area) {
+        const QRect shown = part & QRect(0, 0, view.Width, view.Height);
+        for (int top = shown.top(); top <= shown.bottom(); top += bandRows) {
+            const tavrin::TRect band{shown.left(), top, shown.right() + 1,
+                                     std::min(top + bandRows, shown.bottom() + 1)};
+            Rendered.Ensure(*SourceSurface, *OutputSurface,
+                            tavrin::OutputArea(OutputSurface->Width(), OutputSurface->Height(), view, band));
+            tavrin::TWin blocks(band.Right - band.Left, band.Bottom - band.Top);
+            tavrin::NearestBlocks(*OutputSurface, view, band, blocks);
+            target.BlockCopy(blocks, 0, 0, blocks.Width(), blocks.Height(), band.Left, band.Top);
+        }
+    }
 }
 
 void TForm1::FormPaint(QPainter& Canvas, const QRegion& Area)
@@ -381,6 +623,22 @@ void TForm1::mouseReleaseEvent(QMouseEvent* Event)
     if (Event->button() == Qt::LeftButton)
         DragOffset.reset();
     QWidget::mouseReleaseEvent(Event);
+}
+
+void TForm1::wheelEvent(QWheelEvent* Event)
+{
+    if (!(Event->modifiers() & Qt::ControlModifier))
+        return QWidget::wheelEvent(Event);
+    Event->accept();
+    // One step for each notch; a touchpad's small turns add up to one.
+    constexpr int notch = 120;
+    WheelRest += Event->angleDelta().y();
+    if (std::abs(WheelRest) < notch)
+        return;
+    const int direction = WheelRest > 0 ? 1 : -1;
+    WheelRest = 0;
+    FitMode = false;
+    SetZoom(tavrin::NextZoomStep(ZoomFactor, direction), Event->position().toPoint());
 }
 
 void TForm1::dragEnterEvent(QDragEnterEvent* Event)

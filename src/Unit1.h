@@ -1,12 +1,13 @@
 // The canvas window, the program's main form: owns the source and output
-// surfaces, shows the output at actual size in a borderless window that drags
-// from anywhere, carries the popup menu and plays the sounds.
+// surfaces, shows the output at actual size or zoomed in a borderless window
+// that drags from anywhere, carries the popup menu and plays the sounds.
 #pragma once
 
 #include <QPoint>
 #include <QPointer>
 #include <QRegion>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 
 #include <memory>
@@ -14,8 +15,10 @@
 
 #include "LazyOutput.h"
 #include "TWin.h"
+#include "ZoomView.h"
 #include "framework/Dialogs.h"
 
+class QAction;
 class QMenu;
 class TMenuItem;
 class TOrvelSystemMenu;
@@ -44,6 +47,17 @@ public:
     // painted at once where a screen shows the window, elsewhere when it
     // comes into view or is read.
     void ShowPositions(const tavrin::SliderPositions& Positions);
+    // The zoom, 1 at actual size: the window shows the output zoomed to
+    // ViewSize(width, height, Zoom) device pixels.
+    double Zoom() const { return ZoomFactor; }
+    // Zooms to NewZoom and sizes the window to the zoomed output. With an
+    // Anchor (window coordinates), the output point under it stays in place.
+    void SetZoom(double NewZoom, std::optional<QPoint> Anchor = {});
+    // Before the first picture opens: at Zoom, or at Fit on Screen without one.
+    void StartZoomed(std::optional<double> Zoom);
+    // Whether the view shows exactly what the zoom defines; below 100 % it
+    // may show the live view for a moment after a slider step.
+    bool ViewExact() const { return ZoomFactor >= 1 || ExactRows == View.Height(); }
     const QString& CurrentFile() const { return FileName; }
     void SetCurrentFile(const QString& Name) { FileName = Name; }
     bool SoundOn() const { return SoundSwitch; }
@@ -64,6 +78,12 @@ public:
     void About1Click();
     void BeSilent1Click();
     void NoSounds1Click();
+    void ZoomIn1Click();
+    void ZoomOut1Click();
+    // The largest zoom of at most 100 % that shows the whole output on the
+    // canvas's screen; kept for pictures opened later.
+    void FitOnScreen1Click();
+    void ActualPixels1Click();
     // Plays sound N (0 to 7) unless the sounds are off; 7 waits for its end.
     void Beeper(unsigned N);
     // Frees the surfaces, then plays the closing sound to its end. Runs
@@ -77,6 +97,13 @@ public:
     TMenuItem* About1;
     TMenuItem* BeSilent1;
     TMenuItem* NoSounds1;
+    // The View items, in the popup after its own and in the control panel's
+    // View menu; ZoomShown1 is the disabled item that shows the zoom.
+    QAction* ZoomIn1;
+    QAction* ZoomOut1;
+    QAction* FitOnScreen1;
+    QAction* ActualPixels1;
+    QAction* ZoomShown1;
     // Copies PopupMenu1's items to the top of the window menu.
     TOrvelSystemMenu* OrvelSystemMenu1;
     const TFileDialog OpenDialog1{"Please Choose a Bitmap to Load and Edit", OpenImageFilter(),
@@ -94,6 +121,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* Event) override;
     void dragEnterEvent(QDragEnterEvent* Event) override;
     void dropEvent(QDropEvent* Event) override;
+    void wheelEvent(QWheelEvent* Event) override;
 
 private:
     void FormCreate(const QString& CommandLineFile);
@@ -104,6 +132,25 @@ private:
     // Paints at once what shows of the parts painted before the last step.
     void PaintStaleVisible();
     void CreatePopupMenu();
+    void CreateViewItems();
+    // Zoomed above 100 %: each output pixel a block, drawn inside Area.
+    void PaintBlocks(QPainter& Canvas, const QRegion& Area);
+    // The size of the zoomed output, in device pixels.
+    tavrin::TViewSize ShownSize() const;
+    double FitZoomHere() const;
+    void ResizeToView();
+    // Below 100 %: the source downscaled to the view's size, then the view.
+    void PrepareView();
+    // Below 100 %: the view after a slider step, rendered from the reduced
+    // source with the geometry scaled; the exact view follows at rest.
+    void ShowLiveView();
+    // A slice of the exact view, a band of rows at a time for a few
+    // milliseconds, so that events are served between slices.
+    void RefineView();
+    void ShowZoom();
+    // At Fit on Screen, a first view of a large JPEG from a reduced decode,
+    // before the whole picture is read; false when there is none.
+    bool ShowPreview(const QString& Name);
     bool LoadImage(const QString& Name);
     void ShowImage();
 
@@ -120,6 +167,18 @@ private:
     QPointer<QWidget> AboutWindow;
     QPointer<QWidget> HelpWindow;
     QPointer<QWidget> ControlPanel;
+    double ZoomFactor = 1;
+    bool FitMode = false;
+    // The settings the output renders; none while it is the picture as loaded.
+    std::optional<tavrin::SliderPositions> ShownPositions;
+    // Below 100 %: what the window shows, and the source at its size.
+    tavrin::TWin View;
+    tavrin::TWin ReducedSource;
+    // Rows of View, from the top, that hold the exact view.
+    std::int32_t ExactRows = 0;
+    QTimer RefineTimer;
+    // Wheel turns not yet spent on a zoom step (touchpads send small ones).
+    int WheelRest = 0;
     // Where the mouse holds the window while it is moved by hand.
     std::optional<QPoint> DragOffset;
 };

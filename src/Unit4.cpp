@@ -56,6 +56,10 @@ TForm4::TForm4(TForm1& Canvas, QWidget* Parent)
     ui->Redo1->setShortcuts({ui->Redo1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Y)});
     connect(ui->Undo1, &QAction::triggered, this, &TForm4::Undo1Click);
     connect(ui->Redo1, &QAction::triggered, this, &TForm4::Redo1Click);
+    // The canvas's own View items, with their shortcuts and the zoom shown.
+    ui->View1->addActions({Canvas.ZoomIn1, Canvas.ZoomOut1, Canvas.FitOnScreen1, Canvas.ActualPixels1});
+    ui->View1->addSeparator();
+    ui->View1->addAction(Canvas.ZoomShown1);
     connect(ui->Help1, &QAction::triggered, this, &TForm4::Help1Click);
     connect(ui->About1, &QAction::triggered, this, &TForm4::About1Click);
     connect(ui->Min1, &QAction::triggered, this, &TForm4::Min1Click);
