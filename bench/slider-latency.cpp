@@ -7,10 +7,22 @@
 //   - where the canvas is larger than the screen, a drag that brings a new
 //     screenful into view, timing each frame until the new part shows.
 // "Shows" means that small blocks of the screen hold exactly the pixels of
-// the render, read back from the X server. The base of the ratios is
+// the render, read back from the X server. With a zoom below 100 % (--zooms),
+// a step shows the live view, and the burst is also timed until the view at
+// rest, the exact area average of the render, shows. The base of the ratios is
 // tavrin-bench's Render/b (angle 37) at the image size, run first. Beside
 // the wall clock it takes the processor time of the program and the server
 // over the burst, which a busy machine disturbs less.
+//
+// With --first-pixels it times the launch instead: from starting the program
+// on a JPEG photo until its window shows the picture, at actual size and at
+// Fit on Screen, beside a plain image viewer (feh) started the same way on
+// the same file, the two taking turns.
+// Qt first: the X headers define names that Qt's use.
+#include <QString>
+
+#include "ImageFiles.h"
+
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
@@ -23,6 +35,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,9 +50,12 @@
 #include <thread>
 #include <vector>
 
+#include "Downscale.h"
 #include "PlaceTurned.h"
+#include "Render.h"
 #include "Synthetic.h"
 #include "TWin.h"
+#include "ZoomView.h"
 
 namespace {
 
@@ -59,9 +75,12 @@ std::string Name(TSize Size)
 struct TOptions {
     std::vector<TSize> Screens{{1920, 1080}, {4096, 3072}};
     std::vector<TSize> Images{{1920, 1080}, {4000, 3000}, {8000, 6000}};
+    std::vector<std::string> Zooms{"100"}; // "fit" or a percentage up to 100
     int Steps = 12;
     int Burst = 30;
     int DragMoves = 4;
+    bool FirstPixels = false;
+    int Launches = 5;
     fs::path Program;
     fs::path Bench;
 };
@@ -106,20 +125,33 @@ TOptions ParseOptions(int Argc, char** Argv)
             options.Screens = ParseSizes(*v);
         else if (auto v = value("--images"))
             options.Images = ParseSizes(*v);
-        else if (auto v = value("--steps"))
+        else if (auto v = value("--zooms")) {
+            options.Zooms.clear();
+            std::istringstream in(*v);
+            for (std::string zoom; std::getline(in, zoom, ',');) {
+                const double percent = std::atof(zoom.c_str());
+                if (zoom != "fit" && !(percent >= 6.25 && percent <= 100))
+                    Fail("bad zoom '" + zoom + "' (fit, or a percentage from 6.25 to 100)");
+                options.Zooms.push_back(zoom);
+            }
+        } else if (auto v = value("--steps"))
             options.Steps = std::clamp(std::atoi(v->c_str()), 1, 100);
         else if (auto v = value("--burst"))
             options.Burst = std::clamp(std::atoi(v->c_str()), 1, 200);
         else if (auto v = value("--drag-moves"))
             options.DragMoves = std::clamp(std::atoi(v->c_str()), 1, 50);
+        else if (a == "--first-pixels")
+            options.FirstPixels = true;
+        else if (auto v = value("--launches"))
+            options.Launches = std::clamp(std::atoi(v->c_str()), 1, 50);
         else if (auto v = value("--program"))
             options.Program = *v;
         else if (auto v = value("--bench"))
             options.Bench = *v;
         else
             Fail("unknown argument '" + a +
-                 "'; options: --screens=WxH,.. --images=WxH,.. --steps=N --burst=N "
-                 "--drag-moves=N --program=PATH --bench=PATH");
+                 "'; options: --screens=WxH,.. --images=WxH,.. --zooms=fit|PERCENT,.. --steps=N --burst=N "
+                 "--drag-moves=N --program=PATH --bench=PATH; --first-pixels [--launches=N]");
     }
     if (options.Steps + options.Burst + 2 > 360)
         Fail("the Angle slider has 360 steps: fewer steps and burst presses");
@@ -279,24 +311,56 @@ std::optional<double> WaitShown(Display* D, const std::vector<TBlock>& Blocks, C
 }
 
 // The canvas and what the program shows in it at an angle (the other sliders
-// at their start positions, where the render is the turned picture).
+// at their start positions, where the render is the turned picture). Below
+// 100 % a step shows the live view, the source downscaled to the view's size
+// and turned; at rest the area average of the render.
 class TCanvasModel {
 public:
-    TCanvasModel(const tavrin::TWin& Source) : Source(Source) {}
+    TCanvasModel(const tavrin::TWin& Source, tavrin::TViewSize View) : Source(Source), View(View)
+    {
+        if (View.Width < Source.Width()) {
+            Reduced = tavrin::TWin(View.Width, View.Height);
+            tavrin::AreaDownscale(Source, Reduced);
+        }
+    }
 
-    // The pixels of a block at output position (X, Y).
+    // The pixels of a block at view position (X, Y) as a step shows them.
     std::vector<std::uint8_t> At(int Angle, int X, int Y) const
     {
+        const tavrin::TWin& shown = Reduced.Empty() ? Source : Reduced;
         std::vector<std::uint8_t> pixels(3 * BlockSide * BlockSide);
-        const tavrin::TDestArea area{pixels.data(), 3 * std::size_t(BlockSide), Source.Width(),
-                                     Source.Height(), {X, Y, X + BlockSide, Y + BlockSide}};
-        tavrin::PlaceTurnedOnBlackArea(Source, area, Source.Width() / 2, Source.Height() / 2,
-                                       float(Angle));
+        const tavrin::TDestArea area{pixels.data(), 3 * std::size_t(BlockSide), shown.Width(),
+                                     shown.Height(), {X, Y, X + BlockSide, Y + BlockSide}};
+        tavrin::PlaceTurnedOnBlackArea(shown, area, shown.Width() / 2, shown.Height() / 2, float(Angle));
+        return pixels;
+    }
+
+    // The same at rest; the view of one angle at a time is kept.
+    std::vector<std::uint8_t> Resting(int Angle, int X, int Y)
+    {
+        if (Reduced.Empty())
+            return At(Angle, X, Y);
+        if (RestingAngle != Angle) {
+            tavrin::TWin output(Source.Width(), Source.Height());
+            tavrin::SliderPositions p;
+            p[tavrin::Slider::Angle] = Angle;
+            tavrin::Render(Source, output, p);
+            RestingView = tavrin::TWin(View.Width, View.Height);
+            tavrin::AreaDownscale(output, RestingView);
+            RestingAngle = Angle;
+        }
+        std::vector<std::uint8_t> pixels;
+        for (int y = Y; y < Y + BlockSide; ++y)
+            pixels.insert(pixels.end(), RestingView.Row(y) + 3 * X, RestingView.Row(y) + 3 * (X + BlockSide));
         return pixels;
     }
 
 private:
     const tavrin::TWin& Source;
+    tavrin::TViewSize View;
+    tavrin::TWin Reduced;
+    tavrin::TWin RestingView;
+    int RestingAngle = -1;
 };
 
 // Blocks on a grid over the part of the screen where the canvas shows (away
@@ -327,6 +391,8 @@ std::vector<TBlock> ChangingBlocks(const TCanvasModel& Model, const TWindowBox& 
 
 struct TResult {
     TSize Screen, Image;
+    std::string Zoom;
+    double Exact = 0; // from the burst's last step shown to the view at rest
     std::vector<double> Single;
     double Burst = 0;
     double BurstProcessorMs = 0; // the program's and the X server's
@@ -378,17 +444,26 @@ void Key(Display* D, KeySym Symbol, int Times)
     XFlush(D);
 }
 
-TResult Measure(const TOptions& Options, TSize Screen, TSize Image, const fs::path& File,
-                const tavrin::TWin& Source, const fs::path& Scratch)
+TResult Measure(const TOptions& Options, TSize Screen, TSize Image, const std::string& Zoom,
+                const fs::path& File, const tavrin::TWin& Source, const fs::path& Scratch)
 {
     TResult result;
     result.Screen = Screen;
     result.Image = Image;
+    result.Zoom = Zoom;
+    // No window manager: the available geometry is the whole screen.
+    const double zoom = Zoom == "fit"
+                            ? tavrin::FitZoom(Image.Width, Image.Height, {Screen.Width, Screen.Height})
+                            : std::atof(Zoom.c_str()) / 100;
+    const tavrin::TViewSize view = tavrin::ViewSize(Image.Width, Image.Height, zoom);
+    std::vector<std::string> arguments{Options.Program.string(), File.string()};
+    if (Zoom != "100")
+        arguments.insert(arguments.begin() + 1, {"--zoom", Zoom});
     TServer server(Screen);
     const fs::path runtime = Scratch / ("runtime-" + Name(Screen));
     fs::create_directories(runtime);
     fs::permissions(runtime, fs::perms::owner_all);
-    const TChild program{Spawn({Options.Program.string(), File.string()},
+    const TChild program{Spawn(arguments,
                                {"DISPLAY=" + server.Address, "QT_QPA_PLATFORM=xcb",
                                 "XDG_RUNTIME_DIR=" + runtime.string()})};
     Display* d = XOpenDisplay(server.Address.c_str());
@@ -404,13 +479,13 @@ TResult Measure(const TOptions& Options, TSize Screen, TSize Image, const fs::pa
             Fail("the program's windows did not appear on " + server.Address);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         for (const TWindowBox& box : TopLevels(d)) {
-            if (box.Width == Image.Width && box.Height == Image.Height)
+            if (box.Width == view.Width && box.Height == view.Height)
                 canvas = box;
             else if (box.Width >= 300 && box.Width < 500 && box.Height >= 200 && box.Height < 400)
                 panel = box;
         }
     }
-    const TCanvasModel model(Source);
+    TCanvasModel model(Source, view);
     if (!WaitShown(d, ChangingBlocks(model, canvas, panel, Screen, -1, 0, 0), Clock::now()))
         Fail("the picture did not show");
 
@@ -426,7 +501,8 @@ TResult Measure(const TOptions& Options, TSize Screen, TSize Image, const fs::pa
         Fail("the click on the Angle slider did not turn the picture");
 
     for (int i = 0; i < Options.Steps; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(150)); // the program at rest
+        // The program at rest, below 100 % also with the exact view done.
+        std::this_thread::sleep_for(std::chrono::milliseconds(zoom < 1 ? 800 : 150));
         const auto blocks = ChangingBlocks(model, canvas, panel, Screen, angle, angle + 1, 0);
         const Clock::time_point pressed = Clock::now();
         Key(d, XK_Right, 1);
@@ -449,12 +525,25 @@ TResult Measure(const TOptions& Options, TSize Screen, TSize Image, const fs::pa
             Fail("the burst never showed its last step");
         result.Burst = *shown;
         result.BurstProcessorMs = ProcessorMs(program.Pid) + ProcessorMs(server.Pid) - used;
+        if (zoom < 1) {
+            // Blocks where the view at rest differs from the live one.
+            std::vector<TBlock> resting;
+            for (const TBlock& block : ChangingBlocks(model, canvas, panel, Screen, -1, angle, 0, 81)) {
+                TBlock exact{block.X, block.Y, model.Resting(angle, block.X - canvas.X, block.Y - canvas.Y)};
+                if (exact.Want != block.Want && resting.size() < 8)
+                    resting.push_back(std::move(exact));
+            }
+            const auto exact = WaitShown(d, resting, pressed);
+            if (!exact)
+                Fail("the view at rest never showed");
+            result.Exact = *exact - *shown;
+        }
     }
 
     // The drag: the mouse holds the canvas near the screen's right edge and
     // moves left in a few jumps; each frame is timed until the part that came
     // into view on the right shows the render.
-    if (Image.Width > Screen.Width) {
+    if (view.Width > Screen.Width) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         int x = Screen.Width - 10;
         const int y = Screen.Height - 10;
@@ -514,6 +603,124 @@ std::vector<double> RenderB(const TOptions& Options)
     return times;
 }
 
+// A photo-like picture for the launch: smooth shading that any viewer's
+// scaling shows alike, with grain that makes the JPEG as costly to decode as
+// a photo's.
+double Shade(int Channel, double X, double Y)
+{
+    const double waves[3] = {std::sin(X * 3.1) * std::cos(Y * 2.3), std::cos(X * 1.7 + Y * 2.9),
+                             std::sin((X - Y) * 2.2)};
+    return 128 + 80 * waves[Channel];
+}
+
+tavrin::TWin GrainyPicture(int Width, int Height)
+{
+    tavrin::TWin picture(Width, Height);
+    std::uint32_t state = 2463534242u;
+    for (int y = 0; y < Height; ++y)
+        for (int x = 0; x < Width; ++x)
+            for (int c = 0; c < 3; ++c) {
+                state ^= state << 13;
+                state ^= state >> 17;
+                state ^= state << 5;
+                const double grain = int(state >> 27) - 16;
+                picture.Row(y)[3 * x + c] =
+                    std::uint8_t(std::clamp(Shade(c, double(x) / Width, double(y) / Height) + grain, 0.0, 255.0));
+            }
+    return picture;
+}
+
+// Whether the window shows the picture: of nine blocks spread over it, at
+// least seven are within a few levels of the shading they should show
+// (Fit: the whole picture scaled to the window; otherwise its top-left part
+// at actual size).
+bool ShowsPicture(Display* D, const TWindowBox& Window, TSize Image, bool Fit)
+{
+    int good = 0;
+    for (int gy = 1; gy <= 3; ++gy)
+        for (int gx = 1; gx <= 3; ++gx) {
+            const int x = Window.X + Window.Width * gx / 4, y = Window.Y + Window.Height * gy / 4;
+            XImage* image = XGetImage(D, DefaultRootWindow(D), x, y, BlockSide, BlockSide, AllPlanes, ZPixmap);
+            if (!image)
+                continue;
+            double mean[3] = {0, 0, 0};
+            for (int by = 0; by < BlockSide; ++by)
+                for (int bx = 0; bx < BlockSide; ++bx) {
+                    const unsigned long pixel = XGetPixel(image, bx, by);
+                    for (int c = 0; c < 3; ++c)
+                        mean[c] += double((pixel >> (8 * c)) & 0xFF) / (BlockSide * BlockSide);
+                }
+            XDestroyImage(image);
+            const double px = double(x - Window.X) + BlockSide / 2.0, py = double(y - Window.Y) + BlockSide / 2.0;
+            const double u = Fit ? px / Window.Width : px / Image.Width;
+            const double v = Fit ? py / Window.Height : py / Image.Height;
+            bool close = true;
+            for (int c = 0; c < 3; ++c)
+                close = close && std::abs(mean[c] - Shade(c, u, v)) < 12;
+            good += close;
+        }
+    return good >= 7;
+}
+
+// From starting Arguments until a window of at least 64 x 64 shows the
+// picture; milliseconds.
+double LaunchToPicture(const TServer& Server, const std::vector<std::string>& Arguments,
+                       const fs::path& Runtime, TSize Image, bool Fit)
+{
+    Display* d = XOpenDisplay(Server.Address.c_str());
+    if (!d)
+        Fail("cannot open display " + Server.Address);
+    const std::unique_ptr<Display, int (*)(Display*)> connection(d, XCloseDisplay);
+    const Clock::time_point start = Clock::now();
+    const TChild program{Spawn(Arguments, {"DISPLAY=" + Server.Address, "QT_QPA_PLATFORM=xcb",
+                                           "XDG_RUNTIME_DIR=" + Runtime.string()})};
+    for (;;) {
+        for (const TWindowBox& box : TopLevels(d))
+            if (box.Width >= 64 && box.Height >= 64 && ShowsPicture(d, box, Image, Fit))
+                return Milliseconds(Clock::now() - start);
+        if (Milliseconds(Clock::now() - start) > 60000)
+            Fail(Arguments[0] + " never showed the picture");
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+int RunFirstPixels(const TOptions& Options, const fs::path& Scratch)
+{
+    std::printf("| photo | screen | zoom | tavrin ms (median, min-max) | feh ms (median, min-max) "
+                "| tavrin / feh |\n|---|---|---|---:|---:|---:|\n");
+    for (const TSize& screen : Options.Screens)
+        for (const TSize& image : Options.Images) {
+            const fs::path file = Scratch / ("photo-" + Name(image) + ".jpg");
+            tavrin::WriteImageFile(GrainyPicture(image.Width, image.Height), QString::fromStdString(file.string()));
+            const TServer server(screen);
+            const fs::path runtime = Scratch / "runtime";
+            fs::create_directories(runtime);
+            fs::permissions(runtime, fs::perms::owner_all);
+            for (const bool fit : {false, true}) {
+                std::vector<double> ours, peer;
+                std::vector<std::string> tavrin{Options.Program.string(), file.string()};
+                std::vector<std::string> feh{"feh", "--borderless", file.string()};
+                if (fit) {
+                    tavrin.insert(tavrin.begin() + 1, {"--zoom", "fit"});
+                    feh.insert(feh.begin() + 1, "--scale-down");
+                }
+                for (int i = 0; i < Options.Launches; ++i) {
+                    ours.push_back(LaunchToPicture(server, tavrin, runtime, image, fit));
+                    peer.push_back(LaunchToPicture(server, feh, runtime, image, fit));
+                }
+                const auto [ourLow, ourHigh] = std::minmax_element(ours.begin(), ours.end());
+                const auto [peerLow, peerHigh] = std::minmax_element(peer.begin(), peer.end());
+                std::printf("| %s JPEG | %s | %s | %.0f (%.0f-%.0f) | %.0f (%.0f-%.0f) | %.2f |\n",
+                            Name(image).c_str(), Name(screen).c_str(), fit ? "fit" : "100 %",
+                            Median(ours), *ourLow, *ourHigh, Median(peer), *peerLow, *peerHigh,
+                            Median(ours) / Median(peer));
+                std::fflush(stdout);
+            }
+            fs::remove(file);
+        }
+    return 0;
+}
+
 } // namespace
 
 int Run(int argc, char** argv)
@@ -529,6 +736,8 @@ int Run(int argc, char** argv)
     // Removed however the run ends: the pictures are large.
     const std::unique_ptr<const fs::path, void (*)(const fs::path*)> removal(
         &scratch, [](const fs::path* Folder) { fs::remove_all(*Folder); });
+    if (options.FirstPixels)
+        return RunFirstPixels(options, scratch);
 
     std::printf("Render/b (tavrin-bench, processor time):\n");
     const std::vector<double> renderB = RenderB(options);
@@ -542,21 +751,23 @@ int Run(int argc, char** argv)
         const tavrin::TWin source = SyntheticPicture(image.Width, image.Height);
         const fs::path file = scratch / ("synthetic-" + Name(image) + ".bmp");
         source.SaveToFile(file.string());
-        for (const TSize& screen : options.Screens) {
-            TResult r = Measure(options, screen, image, file, source, scratch);
-            r.RenderB = renderB[i];
-            std::fprintf(stderr, "  %s on %s: step %.1f ms, burst %.1f ms\n", Name(image).c_str(),
-                         Name(screen).c_str(), Median(r.Single), r.Burst);
-            results.push_back(std::move(r));
-        }
+        for (const TSize& screen : options.Screens)
+            for (const std::string& zoom : options.Zooms) {
+                TResult r = Measure(options, screen, image, zoom, file, source, scratch);
+                r.RenderB = renderB[i];
+                std::fprintf(stderr, "  %s on %s at %s: step %.1f ms, burst %.1f ms\n",
+                             Name(image).c_str(), Name(screen).c_str(), zoom.c_str(), Median(r.Single),
+                             r.Burst);
+                results.push_back(std::move(r));
+            }
         fs::remove(file);
     }
 
-    std::printf("\n| image | screen | single step ms (median, min-max) | burst of %d ms | ms per step "
-                "| per step / Render/b | processor ms per step | processor / Render/b "
-                "| drag frame ms (max) | peak RSS MB |\n",
+    std::printf("\n| image | screen | zoom | single step ms (median, min-max) | burst of %d ms "
+                "| ms per step | per step / Render/b | processor ms per step | processor / Render/b "
+                "| at rest ms after the burst | drag frame ms (max) | peak RSS MB |\n",
                 options.Burst);
-    std::printf("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    std::printf("|---|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     for (const TResult& r : results) {
         const auto [low, high] = std::minmax_element(r.Single.begin(), r.Single.end());
         const double perStep = r.Burst / options.Burst;
@@ -567,21 +778,24 @@ int Run(int argc, char** argv)
             drag = text;
         }
         const double processor = r.BurstProcessorMs / options.Burst;
-        std::printf("| %s | %s | %.1f (%.1f-%.1f) | %.0f | %.1f | %.1f | %.1f | %.1f | %s | %ld |\n",
-                    Name(r.Image).c_str(), Name(r.Screen).c_str(), Median(r.Single), *low, *high,
-                    r.Burst, perStep, perStep / r.RenderB, processor, processor / r.RenderB,
-                    drag.c_str(), r.PeakKiB / 1024);
+        std::printf("| %s | %s | %s | %.1f (%.1f-%.1f) | %.0f | %.1f | %.1f | %.1f | %.1f | %s | %s | %ld |\n",
+                    Name(r.Image).c_str(), Name(r.Screen).c_str(), r.Zoom.c_str(), Median(r.Single),
+                    *low, *high, r.Burst, perStep, perStep / r.RenderB, processor, processor / r.RenderB,
+                    r.Zoom == "100" ? "-" : std::to_string(int(r.Exact)).c_str(), drag.c_str(),
+                    r.PeakKiB / 1024);
     }
-    // The step of each image over that of the first image on the same screen.
-    std::printf("\nms per step over that of the %s image on the same screen:\n",
-                Name(options.Images.front()).c_str());
+    // The step of each image over that of the first image on the same screen
+    // at the first zoom.
+    std::printf("\nms per step over that of the %s image at %s on the same screen:\n",
+                Name(options.Images.front()).c_str(), options.Zooms.front().c_str());
     for (const TResult& r : results)
         for (const TResult& base : results)
             if (base.Screen.Width == r.Screen.Width && base.Screen.Height == r.Screen.Height &&
                 base.Image.Width == options.Images.front().Width &&
-                base.Image.Height == options.Images.front().Height)
-                std::printf("  %s on %s: %.2f\n", Name(r.Image).c_str(), Name(r.Screen).c_str(),
-                            (r.Burst / options.Burst) / (base.Burst / options.Burst));
+                base.Image.Height == options.Images.front().Height && base.Zoom == options.Zooms.front())
+                std::printf("  %s on %s at %s: %.2f (processor %.2f)\n", Name(r.Image).c_str(),
+                            Name(r.Screen).c_str(), r.Zoom.c_str(), r.Burst / base.Burst,
+                            r.BurstProcessorMs / base.BurstProcessorMs);
     return 0;
 }
 
