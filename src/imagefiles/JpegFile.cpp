@@ -144,10 +144,10 @@ std::optional<TPreview> DecodePlainJpegReduced(const QByteArray& Data, const QSt
     CheckSize(jpeg.Info.image_width, jpeg.Info.image_height, Name);
     jpeg.Info.out_color_space = JCS_EXT_BGR;
     jpeg.Info.scale_denom = 8;
-    for (jpeg.Info.scale_num = 1; jpeg.Info.scale_num < 8; ++jpeg.Info.scale_num) {
+    for (jpeg.Info.scale_num = 1;; ++jpeg.Info.scale_num) {
         jpeg_calc_output_dimensions(&jpeg.Info);
-        if (std::int64_t(jpeg.Info.output_width) >= MinWidth &&
-            std::int64_t(jpeg.Info.output_height) >= MinHeight)
+        if (jpeg.Info.scale_num == 8 || (std::int64_t(jpeg.Info.output_width) >= MinWidth &&
+                                         std::int64_t(jpeg.Info.output_height) >= MinHeight))
             break;
     }
     surface = TWin(std::int32_t(jpeg.Info.output_width), std::int32_t(jpeg.Info.output_height));

@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include "../surface/TestImages.h"
+#include "Downscale.h"
 #include "ImageFiles.h"
 #include "PngWriter.h"
 
@@ -238,6 +239,42 @@ TEST_F(FileTest, JpegIsCloseAndQualityCounts)
     EXPECT_TRUE(SamePixels(ReadImageFile(Path("lossless.webp")), noise));
     EXPECT_FALSE(SamePixels(ReadImageFile(Path("lossy.webp")), noise));
     EXPECT_LT(Contents("lossy.webp").size(), Contents("lossless.webp").size());
+}
+
+TEST_F(FileTest, JpegPreviewIsAReducedDecodeOfTheSamePicture)
+{
+    TWin picture(411, 233);
+    for (int y = 0; y < 233; ++y)
+        for (int x = 0; x < 411; ++x) {
+            std::uint8_t* p = picture.Row(y) + 3 * x;
+            p[0] = std::uint8_t(x * 255 / 411);
+            p[1] = std::uint8_t(y * 255 / 233);
+            p[2] = std::uint8_t(128 + (x - y) / 8);
+        }
+    WriteImageFile(picture, Path("photo.jpg"));
+    const TWin whole = ReadImageFile(Path("photo.jpg"));
+    // Asked for at least 100 x 50: a quarter (2/8) is the smallest that covers it.
+    const std::optional<TPreview> preview = ReadJpegPreview(Path("photo.jpg"), 100, 50);
+    ASSERT_TRUE(preview);
+    EXPECT_EQ(preview->Width, 411);
+    EXPECT_EQ(preview->Height, 233);
+    ASSERT_EQ(preview->Reduced.Width(), 103);
+    ASSERT_EQ(preview->Reduced.Height(), 59);
+    TWin shrunk(103, 59);
+    AreaDownscale(whole, shrunk);
+    double error = 0;
+    for (int y = 0; y < 59; ++y)
+        for (int x = 0; x < 3 * 103; ++x)
+            error += std::abs(int(preview->Reduced.Row(y)[x]) - int(shrunk.Row(y)[x]));
+    EXPECT_LT(error / (103 * 59 * 3), 2.0);
+    // Asked for more than the picture holds: the whole decode itself.
+    const std::optional<TPreview> full = ReadJpegPreview(Path("photo.jpg"), 500, 10);
+    ASSERT_TRUE(full);
+    EXPECT_TRUE(SamePixels(full->Reduced, whole));
+    // Nothing for what the whole decode would convert, or another format.
+    WriteImageFile(picture, Path("photo.png"));
+    EXPECT_FALSE(ReadJpegPreview(Path("photo.png"), 100, 50));
+    EXPECT_FALSE(ReadJpegPreview(Path("missing.jpg"), 100, 50));
 }
 
 TEST_F(FileTest, ContentNotExtensionChoosesTheReader)
