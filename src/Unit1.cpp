@@ -371,7 +371,8 @@ void TForm1::RefineView()
 {
     if (!OutputSurface || ExactRows >= View.Height())
         return;
-    constexpr std::int32_t bandRows = 8;
+    // Bands large enough to share among the cores, small enough for a slice.
+    constexpr std::int32_t bandRows = 32;
     const tavrin::TViewSize size{View.Width(), View.Height()};
     const std::int32_t first = ExactRows;
     QElapsedTimer clock;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "Parallel.h"
+
 namespace tavrin {
 
 void TLazyOutput::Reset(std::int32_t NewWidth, std::int32_t NewHeight, bool Valid)
@@ -48,6 +50,16 @@ void TLazyOutput::Ensure(const TWin& Source, TWin& Output, const TRect& Area)
     if (Missing == 0)
         return;
     const TRect tiles = TilesOf(Area);
+    if (tiles.Left >= tiles.Right)
+        return;
+    if (!Plan)
+        Plan.emplace(Source, Width, Height, Positions);
+    // Rows of tiles write rows of the output of their own: a large area is
+    // drawn on every core.
+    const bool pays = std::int64_t(tiles.Bottom - tiles.Top) * (tiles.Right - tiles.Left) * TileSide *
+                          TileSide >= ParallelPixels;
+    std::size_t drawn = 0;
+#pragma omp parallel for schedule(dynamic) reduction(+ : drawn) if (pays)
     for (std::int32_t row = tiles.Top; row < tiles.Bottom; ++row) {
         std::uint8_t* valid = ValidTiles.data() + std::size_t(row) * std::size_t(Columns);
         // Each run of missing tiles in a row is drawn as one rectangle.
@@ -59,13 +71,12 @@ void TLazyOutput::Ensure(const TWin& Source, TWin& Output, const TRect& Area)
             const std::int32_t first = column;
             while (column < tiles.Right && !valid[column])
                 valid[column++] = 1;
-            if (!Plan)
-                Plan.emplace(Source, Width, Height, Positions);
             Plan->Draw(Source, Output,
                        TRect{first * TileSide, row * TileSide, column * TileSide, (row + 1) * TileSide});
-            Missing -= std::size_t(column - first);
+            drawn += std::size_t(column - first);
         }
     }
+    Missing -= drawn;
 }
 
 void TLazyOutput::EnsureAll(const TWin& Source, TWin& Output)

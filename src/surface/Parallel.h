@@ -8,8 +8,10 @@
 
 namespace tavrin {
 
-// Below this many pixels a loop costs less than waking the threads.
-constexpr std::int64_t ParallelPixels = 1 << 18;
+// Below this many pixels (a few milliseconds of work) a loop runs on one
+// thread: the slider's steps draw about a screenful, and waking and parking
+// the other threads for each would cost more than it saves.
+constexpr std::int64_t ParallelPixels = 1 << 21;
 
 // Calls Body(Top, Bottom) for bands of rows that together cover Top .. Bottom
 // - 1 (half-open), in parallel when the rows hold enough pixels to pay.

@@ -1,6 +1,6 @@
 // The number of threads changes no byte: renders large enough to run on
-// every core, with and without slices, the zoomed view's downscale, and an
-// exported sweep, each made on one, two and three threads.
+// every core, with and without slices, whole and in parts, the zoomed view's
+// downscale, and an exported sweep, each made on one, two and three threads.
 #include <gtest/gtest.h>
 #include <omp.h>
 
@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "Downscale.h"
+#include "LazyOutput.h"
 #include "Reference.h"
 #include "Render.h"
 #include "SweepExport.h"
@@ -41,9 +42,9 @@ TEST(Threads, RenderAndDownscaleAreTheSameOnAnyNumberOfThreads)
 {
     std::mt19937 random(2121);
     const auto uniform = [&](int Low, int High) { return std::uniform_int_distribution<int>(Low, High)(random); };
-    for (int round = 0; round < 6; ++round) {
+    for (int round = 0; round < 4; ++round) {
         // Past the size where the loops go parallel.
-        const int width = uniform(560, 900), height = uniform(480, 700);
+        const int width = uniform(1500, 1900), height = uniform(1400, 1700);
         const TWin source = test::RandomPicture(width, height, std::uint32_t(round));
         SliderPositions p;
         p[Slider::Angle] = uniform(0, 360);
@@ -61,9 +62,20 @@ TEST(Threads, RenderAndDownscaleAreTheSameOnAnyNumberOfThreads)
             Render(source, output, p);
             return output;
         });
+        // The canvas's road: parts drawn a row of tiles per thread.
+        const auto lazy = OnThreadCounts([&] {
+            TWin output(width, height);
+            TLazyOutput parts;
+            parts.SetPositions(width, height, p);
+            parts.Ensure(source, output, TRect{0, 0, width, height / 2});
+            parts.Ensure(source, output, TRect{0, 0, width, height});
+            return output;
+        });
         TWin expected(width, height);
         reference::Render(source, expected, p);
         for (const TWin& output : outputs)
+            ASSERT_TRUE(test::SamePixels(output, expected)) << "round " << round;
+        for (const TWin& output : lazy)
             ASSERT_TRUE(test::SamePixels(output, expected)) << "round " << round;
 
         const int viewWidth = uniform(1, width), viewHeight = uniform(1, height);
@@ -79,7 +91,7 @@ TEST(Threads, RenderAndDownscaleAreTheSameOnAnyNumberOfThreads)
 
 TEST(Threads, SweepIsTheSameOnAnyNumberOfThreads)
 {
-    const TWin source = test::RandomPicture(700, 500, 77);
+    const TWin source = test::RandomPicture(1800, 1200, 77);
     const auto folder = std::filesystem::temp_directory_path() / ("threads-test-" + std::to_string(getpid()));
     TSweepExport sweep;
     sweep.Sweep = TSweep{Slider::Angle, 10, 40, 15};
@@ -98,7 +110,7 @@ TEST(Threads, SweepIsTheSameOnAnyNumberOfThreads)
     });
     std::filesystem::remove_all(folder);
     ASSERT_EQ(files[0].size(), 3u);
-    EXPECT_GT(files[0][2].size(), 700u * 500u * 3u);
+    EXPECT_GT(files[0][2].size(), 1800u * 1200u * 3u);
     EXPECT_EQ(files[0], files[1]);
     EXPECT_EQ(files[0], files[2]);
 }
