@@ -202,6 +202,25 @@ void TForm1::FormDestroy()
 
 void TForm1::FormShow()
 {
+    // At Fit on Screen a large JPEG first shows a view from a reduced
+    // decode; the whole picture is read once that view is on the screen.
+    if (!HasImage && FitMode && !FileName.isEmpty() && ShowPreview(FileName)) {
+        QTimer::singleShot(1000, this, &TForm1::OpenAfterPreview); // should no paint come
+        return;
+    }
+    OpenOrAsk();
+}
+
+void TForm1::OpenAfterPreview()
+{
+    if (!PreviewSize)
+        return; // opened already
+    PreviewSize.reset();
+    OpenOrAsk();
+}
+
+void TForm1::OpenOrAsk()
+{
     if (!FileName.isEmpty() && OpenFile(FileName))
         return;
     // Nothing is open yet: an empty borderless window would leave the user
@@ -225,12 +244,8 @@ void TForm1::OpenFromDialog(QWidget* DialogParent)
 
 bool TForm1::OpenFile(const QString& Name)
 {
-    const bool previewed = FitMode && ShowPreview(Name);
-    if (!LoadImage(Name)) {
-        if (previewed && HasImage)
-            ShowImage(); // the picture that stays open, as it was
+    if (!LoadImage(Name))
         return false;
-    }
     FileName = Name;
     ShowImage();
     return true;
@@ -257,9 +272,10 @@ bool TForm1::ShowPreview(const QString& Name)
     ZoomFactor = zoom;
     View.swap(view);
     ExactRows = View.Height();
-    resize(qCeil(size.Width / ratio), qCeil(size.Height / ratio));
+    PreviewSize = QSize(qCeil(size.Width / ratio), qCeil(size.Height / ratio));
+    resize(*PreviewSize);
     move(room.topLeft());
-    repaint();
+    update();
     return true;
 }
 
@@ -545,15 +561,21 @@ void TForm1::paintEvent(QPaintEvent* Event)
     canvas.fillRect(QRect(0, bottom, width(), height() - bottom), palette().window());
     if (ZoomFactor > 1)
         return PaintBlocks(canvas, area);
-    if (ZoomFactor < 1) {
-        TPainterTarget target(canvas, area);
-        View.Draw(target, 0, 0, 0, view.Width, view.Height, view.Width, view.Height);
-        return;
-    }
+    if (ZoomFactor < 1)
+        return PaintView(canvas, area);
     for (const QRect& pixels : area)
         Rendered.Ensure(*SourceSurface, *OutputSurface,
                         tavrin::TRect{pixels.left(), pixels.top(), pixels.right() + 1, pixels.bottom() + 1});
     FormPaint(canvas, area);
+}
+
+void TForm1::PaintView(QPainter& Canvas, const QRegion& Area)
+{
+    TPainterTarget target(Canvas, Area);
+    View.Draw(target, 0, 0, 0, View.Width(), View.Height(), View.Width(), View.Height());
+    // A first view at its size is on the screen once this paint is flushed.
+    if (PreviewSize && size() == *PreviewSize)
+        QMetaObject::invokeMethod(this, &TForm1::OpenAfterPreview, Qt::QueuedConnection);
 }
 
 void TForm1::PaintBlocks(QPainter& Canvas, const QRegion& Area)

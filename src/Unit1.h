@@ -148,9 +148,14 @@ private:
     // milliseconds, so that events are served between slices.
     void RefineView();
     void ShowZoom();
+    // Opens the current file, or asks for one while nothing is open.
+    void OpenOrAsk();
     // At Fit on Screen, a first view of a large JPEG from a reduced decode,
     // before the whole picture is read; false when there is none.
     bool ShowPreview(const QString& Name);
+    void OpenAfterPreview();
+    // Below 100 %: the view, drawn inside Area.
+    void PaintView(QPainter& Canvas, const QRegion& Area);
     bool LoadImage(const QString& Name);
     void ShowImage();
 
@@ -177,6 +182,8 @@ private:
     // Rows of View, from the top, that hold the exact view.
     std::int32_t ExactRows = 0;
     QTimer RefineTimer;
+    // The window's size for a first view that waits to be painted.
+    std::optional<QSize> PreviewSize;
     // Wheel turns not yet spent on a zoom step (touchpads send small ones).
     int WheelRest = 0;
     // Where the mouse holds the window while it is moved by hand.

@@ -143,6 +143,9 @@ std::optional<TPreview> DecodePlainJpegReduced(const QByteArray& Data, const QSt
         return std::nullopt;
     CheckSize(jpeg.Info.image_width, jpeg.Info.image_height, Name);
     jpeg.Info.out_color_space = JCS_EXT_BGR;
+    // A first look, replaced by the whole decode: speed before the last level.
+    jpeg.Info.dct_method = JDCT_IFAST;
+    jpeg.Info.do_fancy_upsampling = FALSE;
     jpeg.Info.scale_denom = 8;
     for (jpeg.Info.scale_num = 1;; ++jpeg.Info.scale_num) {
         jpeg_calc_output_dimensions(&jpeg.Info);

@@ -235,7 +235,8 @@ void TestCanvas::popupMenuHasTheSixItems()
     QStringList captions;
     for (QAction* item : items)
         captions << (item->isSeparator() ? QStringLiteral("-") : item->text());
-    QCOMPARE(captions, (QStringList{"Help", "About", "-", "Be Silent", "Make Noise", "-"}));
+    // The View items follow them (checked with the zoom).
+    QCOMPARE(captions.mid(0, 6), (QStringList{"Help", "About", "-", "Be Silent", "Make Noise", "-"}));
     QCOMPARE(items[0], form.Help1);
     QCOMPARE(items[1], form.About1);
     QCOMPARE(items[3], form.BeSilent1);

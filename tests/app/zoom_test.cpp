@@ -110,6 +110,7 @@ private slots:
     void wheelZoomsAboutThePointer();
     void fitOnScreenShowsTheWholeOutput();
     void saveDoesNotDependOnTheZoom();
+    void startsAtFitOnScreenWithAJpeg();
 
 private:
     void SetSliders(const SliderPositions& Positions)
@@ -290,6 +291,29 @@ void TestZoom::saveDoesNotDependOnTheZoom()
         QVERIFY(saved.open(QIODevice::ReadOnly));
         QVERIFY2(saved.readAll() == bytes, qPrintable(QStringLiteral("zoom %1").arg(zoom)));
     }
+}
+
+void TestZoom::startsAtFitOnScreenWithAJpeg()
+{
+    // Larger than the screen: a first view from a reduced decode, then the whole.
+    const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+    const qreal ratio = QGuiApplication::primaryScreen()->devicePixelRatio();
+    const int width = int(room.width() * ratio * 2) + 11, height = int(room.height() * ratio * 1.5);
+    Dialogs = std::make_unique<TScriptedDialogs>();
+    Dir = std::make_unique<QTemporaryDir>();
+    File = MakeImage(*Dir, QStringLiteral("photo.jpg"), width, height, 7);
+    Program = std::make_unique<TProgram>(File, Player);
+    Program->Canvas.StartZoomed(std::nullopt);
+    QVERIFY(Program->Start());
+    TForm1& canvas = Program->Canvas;
+    const double zoom = std::min(room.width() * ratio / width, room.height() * ratio / height);
+    QVERIFY(qAbs(canvas.Zoom() - zoom) < 1e-9);
+    QCOMPARE(canvas.Source().Width(), width);
+    const tavrin::TViewSize view = tavrin::ViewSize(width, height, zoom);
+    const QString mismatch =
+        Mismatch(canvas, AreaAverage(tavrin::ReadImageFile(File), view.Width, view.Height));
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+    QVERIFY(Dialogs->Errors.isEmpty());
 }
 
 TAVRIN_TEST_MAIN(TestZoom)

@@ -267,10 +267,16 @@ TEST_F(FileTest, JpegPreviewIsAReducedDecodeOfTheSamePicture)
         for (int x = 0; x < 3 * 103; ++x)
             error += std::abs(int(preview->Reduced.Row(y)[x]) - int(shrunk.Row(y)[x]));
     EXPECT_LT(error / (103 * 59 * 3), 2.0);
-    // Asked for more than the picture holds: the whole decode itself.
+    // Asked for more than the picture holds: the whole size, close to the whole decode.
     const std::optional<TPreview> full = ReadJpegPreview(Path("photo.jpg"), 500, 10);
     ASSERT_TRUE(full);
-    EXPECT_TRUE(SamePixels(full->Reduced, whole));
+    ASSERT_EQ(full->Reduced.Width(), 411);
+    ASSERT_EQ(full->Reduced.Height(), 233);
+    error = 0;
+    for (int y = 0; y < 233; ++y)
+        for (int x = 0; x < 3 * 411; ++x)
+            error += std::abs(int(full->Reduced.Row(y)[x]) - int(whole.Row(y)[x]));
+    EXPECT_LT(error / (411 * 233 * 3), 2.0);
     // Nothing for what the whole decode would convert, or another format.
     WriteImageFile(picture, Path("photo.png"));
     EXPECT_FALSE(ReadJpegPreview(Path("photo.png"), 100, 50));

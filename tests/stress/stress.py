@@ -13,7 +13,8 @@ kind, the findings and the time; exit status 1 on any finding.
 import argparse, collections, os, random, shutil, subprocess, sys, tempfile, time
 
 # Places on the control panel, from its top-left corner; the panel keeps its size.
-MENUS = {"File": (20, 8), "Edit": (57, 8), "Help": (97, 8), "About": (143, 8), "Min": (185, 8)}
+MENUS = {"File": (20, 8), "Edit": (57, 8), "View": (97, 8), "Help": (140, 8), "About": (186, 8),
+         "Min": (228, 8)}
 RESET, MEMORY = (92, 187), (232, 187)
 # Slider: (y or x of its line, left/up arrow, right/down arrow, min, max, vertical)
 SLIDERS = [
