@@ -393,6 +393,7 @@ struct TResult {
     TSize Screen, Image;
     std::string Zoom;
     double Exact = 0; // from the burst's last step shown to the view at rest
+    double ExactProcessorMs = 0; // the program's meanwhile
     std::vector<double> Single;
     double Burst = 0;
     double BurstProcessorMs = 0; // the program's and the X server's
@@ -533,10 +534,12 @@ TResult Measure(const TOptions& Options, TSize Screen, TSize Image, const std::s
                 if (exact.Want != block.Want && resting.size() < 8)
                     resting.push_back(std::move(exact));
             }
+            const double before = ProcessorMs(program.Pid);
             const auto exact = WaitShown(d, resting, pressed);
             if (!exact)
                 Fail("the view at rest never showed");
             result.Exact = *exact - *shown;
+            result.ExactProcessorMs = ProcessorMs(program.Pid) - before;
         }
     }
 
@@ -630,16 +633,20 @@ tavrin::TWin GrainyPicture(int Width, int Height)
     return picture;
 }
 
-// Whether the window shows the picture: of nine blocks spread over it, at
-// least seven are within a few levels of the shading they should show
-// (Fit: the whole picture scaled to the window; otherwise its top-left part
-// at actual size).
-bool ShowsPicture(Display* D, const TWindowBox& Window, TSize Image, bool Fit)
+// Whether the window shows the picture: of nine blocks spread over its part
+// on the screen, at least seven are within a few levels of the shading they
+// should show (Fit: the whole picture scaled to fit the window; otherwise at
+// actual size), the picture centred in the window.
+bool ShowsPicture(Display* D, const TWindowBox& Window, TSize Screen, TSize Image, bool Fit)
 {
+    const int shownWidth = std::min(Window.X + Window.Width, Screen.Width) - Window.X;
+    const int shownHeight = std::min(Window.Y + Window.Height, Screen.Height) - Window.Y;
+    if (Window.X < 0 || Window.Y < 0 || shownWidth < 64 || shownHeight < 64)
+        return false;
     int good = 0;
     for (int gy = 1; gy <= 3; ++gy)
         for (int gx = 1; gx <= 3; ++gx) {
-            const int x = Window.X + Window.Width * gx / 4, y = Window.Y + Window.Height * gy / 4;
+            const int x = Window.X + shownWidth * gx / 4, y = Window.Y + shownHeight * gy / 4;
             XImage* image = XGetImage(D, DefaultRootWindow(D), x, y, BlockSide, BlockSide, AllPlanes, ZPixmap);
             if (!image)
                 continue;
@@ -651,9 +658,13 @@ bool ShowsPicture(Display* D, const TWindowBox& Window, TSize Image, bool Fit)
                         mean[c] += double((pixel >> (8 * c)) & 0xFF) / (BlockSide * BlockSide);
                 }
             XDestroyImage(image);
-            const double px = double(x - Window.X) + BlockSide / 2.0, py = double(y - Window.Y) + BlockSide / 2.0;
-            const double u = Fit ? px / Window.Width : px / Image.Width;
-            const double v = Fit ? py / Window.Height : py / Image.Height;
+            // The picture centred in its window, as both programs place it.
+            const double zoom = Fit ? std::min(double(Window.Width) / Image.Width,
+                                               double(Window.Height) / Image.Height)
+                                    : 1.0;
+            const double px = double(x - Window.X) + BlockSide / 2.0 - (Window.Width - Image.Width * zoom) / 2;
+            const double py = double(y - Window.Y) + BlockSide / 2.0 - (Window.Height - Image.Height * zoom) / 2;
+            const double u = px / zoom / Image.Width, v = py / zoom / Image.Height;
             bool close = true;
             for (int c = 0; c < 3; ++c)
                 close = close && std::abs(mean[c] - Shade(c, u, v)) < 12;
@@ -664,7 +675,7 @@ bool ShowsPicture(Display* D, const TWindowBox& Window, TSize Image, bool Fit)
 
 // From starting Arguments until a window of at least 64 x 64 shows the
 // picture; milliseconds.
-double LaunchToPicture(const TServer& Server, const std::vector<std::string>& Arguments,
+double LaunchToPicture(const TServer& Server, TSize Screen, const std::vector<std::string>& Arguments,
                        const fs::path& Runtime, TSize Image, bool Fit)
 {
     Display* d = XOpenDisplay(Server.Address.c_str());
@@ -676,7 +687,7 @@ double LaunchToPicture(const TServer& Server, const std::vector<std::string>& Ar
                                            "XDG_RUNTIME_DIR=" + Runtime.string()})};
     for (;;) {
         for (const TWindowBox& box : TopLevels(d))
-            if (box.Width >= 64 && box.Height >= 64 && ShowsPicture(d, box, Image, Fit))
+            if (ShowsPicture(d, box, Screen, Image, Fit))
                 return Milliseconds(Clock::now() - start);
         if (Milliseconds(Clock::now() - start) > 60000)
             Fail(Arguments[0] + " never showed the picture");
@@ -705,8 +716,8 @@ int RunFirstPixels(const TOptions& Options, const fs::path& Scratch)
                     feh.insert(feh.begin() + 1, "--scale-down");
                 }
                 for (int i = 0; i < Options.Launches; ++i) {
-                    ours.push_back(LaunchToPicture(server, tavrin, runtime, image, fit));
-                    peer.push_back(LaunchToPicture(server, feh, runtime, image, fit));
+                    ours.push_back(LaunchToPicture(server, screen, tavrin, runtime, image, fit));
+                    peer.push_back(LaunchToPicture(server, screen, feh, runtime, image, fit));
                 }
                 const auto [ourLow, ourHigh] = std::minmax_element(ours.begin(), ours.end());
                 const auto [peerLow, peerHigh] = std::minmax_element(peer.begin(), peer.end());
@@ -726,6 +737,9 @@ int RunFirstPixels(const TOptions& Options, const fs::path& Scratch)
 int Run(int argc, char** argv)
 {
     const TOptions options = ParseOptions(argc, argv);
+    // A failed request reads as "not shown yet", instead of ending the run
+    // with the servers and programs still there.
+    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
     if (!fs::exists(options.Program) || !fs::exists(options.Bench))
         Fail("needs the program and tavrin-bench: " + options.Program.string() + ", " +
              options.Bench.string());
@@ -765,7 +779,7 @@ int Run(int argc, char** argv)
 
     std::printf("\n| image | screen | zoom | single step ms (median, min-max) | burst of %d ms "
                 "| ms per step | per step / Render/b | processor ms per step | processor / Render/b "
-                "| at rest ms after the burst | drag frame ms (max) | peak RSS MB |\n",
+                "| at rest ms after the burst (processor ms) | drag frame ms (max) | peak RSS MB |\n",
                 options.Burst);
     std::printf("|---|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
     for (const TResult& r : results) {
@@ -781,7 +795,9 @@ int Run(int argc, char** argv)
         std::printf("| %s | %s | %s | %.1f (%.1f-%.1f) | %.0f | %.1f | %.1f | %.1f | %.1f | %s | %s | %ld |\n",
                     Name(r.Image).c_str(), Name(r.Screen).c_str(), r.Zoom.c_str(), Median(r.Single),
                     *low, *high, r.Burst, perStep, perStep / r.RenderB, processor, processor / r.RenderB,
-                    r.Zoom == "100" ? "-" : std::to_string(int(r.Exact)).c_str(), drag.c_str(),
+                    r.Zoom == "100" ? "-" : (std::to_string(int(r.Exact)) + " (" +
+                                             std::to_string(int(r.ExactProcessorMs)) + ")").c_str(),
+                    drag.c_str(),
                     r.PeakKiB / 1024);
     }
     // The step of each image over that of the first image on the same screen
