@@ -2,9 +2,12 @@
 #include <QCommandLineParser>
 #include <QIcon>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string_view>
 
 #include "DisplayPlatform.h"
+#include "Preferences.h"
 #include "Unit1.h"
 #include "Unit2.h"
 #include "Unit3.h"
@@ -14,8 +17,11 @@
 
 namespace {
 
+const char* const ResetOption = "reset-preferences";
+
 // Parses the command line; prints help, the version or an error and exits
-// where asked to. Returns the file to open, or an empty string.
+// where asked to, and forgets the preferences and exits when asked to.
+// Returns the file to open, or an empty string.
 QString FileArgument(const QCoreApplication& Application)
 {
     QCommandLineParser parser;
@@ -27,23 +33,33 @@ QString FileArgument(const QCoreApplication& Application)
         "places them."));
     parser.addHelpOption();
     parser.addVersionOption();
+    parser.addOption({QString::fromLatin1(ResetOption),
+                      QStringLiteral("Forget what Tavrin remembers between runs (the sound "
+                                     "switch, the folders, the export settings and the recent "
+                                     "files), then exit.")});
     parser.addPositionalArgument(QStringLiteral("file"),
                                  QStringLiteral("The picture to open, in any format Tavrin reads; "
                                                 "asked for when absent."),
                                  QStringLiteral("[file]"));
     parser.process(Application);
+    if (parser.isSet(QString::fromLatin1(ResetOption))) {
+        ResetPreferences();
+        std::puts("Tavrin's preferences are forgotten.");
+        std::exit(0);
+    }
     const QStringList files = parser.positionalArguments();
     return files.isEmpty() ? QString() : files.constFirst();
 }
 
-// Help and version need no display: they are answered without the windows.
+// Help, version and forgetting the preferences need no display: they are answered without the windows.
 bool AsksForTextOnly(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
         if (argument == "--")
             break;
-        for (std::string_view option : {"-h", "-?", "--help", "--help-all", "-v", "--version"})
+        for (std::string_view option :
+             {"-h", "-?", "--help", "--help-all", "-v", "--version", "--reset-preferences"})
             if (argument == option)
                 return true;
     }

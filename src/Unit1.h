@@ -9,6 +9,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -20,6 +21,9 @@ class QMenu;
 class TMenuItem;
 class TOrvelSystemMenu;
 class TSoundPlayer;
+
+// The name of a picture pasted from the clipboard.
+inline const QString PastedImageName = QStringLiteral("Pasted image");
 
 // The Open dialog's filters: every readable image, then bitmaps, then any file.
 QString OpenImageFilter();
@@ -45,7 +49,10 @@ public:
     // comes into view or is read.
     void ShowPositions(const tavrin::SliderPositions& Positions);
     const QString& CurrentFile() const { return FileName; }
-    void SetCurrentFile(const QString& Name) { FileName = Name; }
+    // The picture has been saved under Name, which it now goes by.
+    void SetCurrentFile(const QString& Name);
+    // True while the picture is one pasted from the clipboard, with no file.
+    bool IsPasted() const { return Pasted; }
     bool SoundOn() const { return SoundSwitch; }
 
     // Runs after each show: opens the current file, or asks for one while
@@ -57,8 +64,13 @@ public:
     // Loads Name into both surfaces and shows it. On failure the error is
     // shown, false returned, and the surfaces and window stay as they were.
     bool OpenFile(const QString& Name);
+    // Opens the picture on the clipboard as Open opens a file, named
+    // PastedImageName. False when the clipboard holds no picture.
+    bool PasteImage();
     // Saves the output surface; a failure is shown and false returned.
     bool SaveOutput(const QString& Name);
+    // Puts the whole output on the clipboard as a picture.
+    void CopyImage1Click();
 
     void Help1Click();
     void About1Click();
@@ -77,6 +89,7 @@ public:
     TMenuItem* About1;
     TMenuItem* BeSilent1;
     TMenuItem* NoSounds1;
+    TMenuItem* CopyImage1;
     // Copies PopupMenu1's items to the top of the window menu.
     TOrvelSystemMenu* OrvelSystemMenu1;
     const TFileDialog OpenDialog1{"Please Choose a Bitmap to Load and Edit", OpenImageFilter(),
@@ -104,13 +117,16 @@ private:
     // Paints at once what shows of the parts painted before the last step.
     void PaintStaleVisible();
     void CreatePopupMenu();
-    bool LoadImage(const QString& Name);
+    // Loads what Read returns into both surfaces; on failure the error is
+    // shown, false returned, and the surfaces stay as they were.
+    bool LoadImage(const std::function<tavrin::TWin()>& Read);
     void ShowImage();
 
     TSoundPlayer& Sounds;
     QString FileName;
     bool SoundSwitch = false;
     bool HasImage = false;
+    bool Pasted = false;
     std::unique_ptr<tavrin::TWin> SourceSurface;
     std::unique_ptr<tavrin::TWin> OutputSurface;
     // Which tiles of the output hold the render of the current positions.
