@@ -15,15 +15,19 @@ QSettings Store()
                      QStringLiteral("Tavrin"));
 }
 
-void Write(QSettings& Settings)
+// False when the file cannot be written, which is told once.
+bool Write(QSettings& Settings)
 {
     Settings.sync();
+    if (Settings.status() != QSettings::AccessError)
+        return true;
     static bool told = false;
-    if (Settings.status() == QSettings::AccessError && !told) {
+    if (!told) {
         told = true;
         std::fprintf(stderr, "tavrin: the preferences cannot be written to %s and are not kept\n",
                      qPrintable(Settings.fileName()));
     }
+    return false;
 }
 
 } // namespace
@@ -40,11 +44,11 @@ void SetPreference(const QString& Key, const QVariant& Value)
     Write(settings);
 }
 
-void ResetPreferences()
+bool ResetPreferences()
 {
     QSettings settings = Store();
     settings.clear();
-    Write(settings);
+    return Write(settings);
 }
 
 QString LastFolder(const QString& Dialog)

@@ -14,8 +14,8 @@
 // The value stored under Key, or Default when there is none.
 QVariant Preference(const QString& Key, const QVariant& Default = {});
 void SetPreference(const QString& Key, const QVariant& Value);
-// Forgets everything the program remembers.
-void ResetPreferences();
+// Forgets everything the program remembers; false when the file cannot be written.
+bool ResetPreferences();
 
 // The file dialogs whose folder is remembered, by their key.
 inline const QString OpenFolder = QStringLiteral("Folders/Open");

@@ -43,7 +43,8 @@ QString FileArgument(const QCoreApplication& Application)
                                  QStringLiteral("[file]"));
     parser.process(Application);
     if (parser.isSet(QString::fromLatin1(ResetOption))) {
-        ResetPreferences();
+        if (!ResetPreferences())
+            std::exit(1);
         std::puts("Tavrin's preferences are forgotten.");
         std::exit(0);
     }
