@@ -466,7 +466,10 @@ TResult Measure(const TOptions& Options, TSize Screen, TSize Image, const std::s
     fs::permissions(runtime, fs::perms::owner_all);
     const TChild program{Spawn(arguments,
                                {"DISPLAY=" + server.Address, "QT_QPA_PLATFORM=xcb",
-                                "XDG_RUNTIME_DIR=" + runtime.string()})};
+                                "XDG_RUNTIME_DIR=" + runtime.string(),
+                                // what the program remembers stays in the scratch folder
+                                "XDG_CONFIG_HOME=" + (Scratch / "config").string(),
+                                "XDG_DATA_HOME=" + (Scratch / "data").string()})};
     Display* d = XOpenDisplay(server.Address.c_str());
     if (!d)
         Fail("cannot open display " + server.Address);

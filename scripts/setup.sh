@@ -9,7 +9,8 @@ packages=(
   libwebp-dev libgif-dev libleptonica-dev
   qt6-image-formats-plugins libheif-dev libpng-dev libjpeg-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth imagemagick xdotool libx11-dev libxtst-dev feh
+  xvfb xauth imagemagick xdotool xclip libx11-dev libxtst-dev feh
+  libglib2.0-dev
   clang libclang-rt-14-dev
   sox libsox-fmt-base
   pulseaudio libpulse-dev

@@ -7,9 +7,11 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMetaProperty>
 #include <QPushButton>
 #include <QSpinBox>
 
+#include "Preferences.h"
 #include "StillSequence.h"
 
 using tavrin::Slider;
@@ -70,8 +72,32 @@ TExportAnimationDialog::TExportAnimationDialog(const tavrin::SliderPositions& Cu
     connect(choose, &QPushButton::clicked, this, &TExportAnimationDialog::ChooseFile);
     connect(Buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(Buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(this, &QDialog::accepted, this, &TExportAnimationDialog::KeepFields);
     SliderBox->setCurrentIndex(int(Slider::Angle));
     SliderChosen(int(Slider::Angle));
+    RestoreFields();
+}
+
+std::vector<std::pair<QString, QWidget*>> TExportAnimationDialog::KeptFields() const
+{
+    return {{QStringLiteral("Export/Slider"), SliderBox},
+            {QStringLiteral("Export/Step"), StepBox},
+            {QStringLiteral("Export/FramesPerSecond"), FpsBox}};
+}
+
+// Each field is kept as its user property: the text of a list, the value of a box.
+void TExportAnimationDialog::RestoreFields()
+{
+    for (const auto& [key, field] : KeptFields())
+        if (const QVariant kept = Preference(key); kept.isValid())
+            field->metaObject()->userProperty().write(field, kept);
+}
+
+void TExportAnimationDialog::KeepFields()
+{
+    for (const auto& [key, field] : KeptFields())
+        SetPreference(key, field->metaObject()->userProperty().read(field));
+    RememberFolder(ExportFolder, FileName());
 }
 
 void TExportAnimationDialog::SliderChosen(int Index)
@@ -98,7 +124,8 @@ void TExportAnimationDialog::Update()
 
 void TExportAnimationDialog::ChooseFile()
 {
-    const QString chosen = Dialogs().SaveFileName(this, SaveDialog, FileEdit->text());
+    const QString chosen = Dialogs().SaveFileName(
+        this, SaveDialog, FileEdit->text().isEmpty() ? LastFolder(ExportFolder) : FileEdit->text());
     if (!chosen.isEmpty())
         FileEdit->setText(WithFrameNumber(chosen));
 }

@@ -5,6 +5,9 @@
 #include <QDialog>
 #include <QString>
 
+#include <utility>
+#include <vector>
+
 #include "Render.h"
 #include "SweepExport.h"
 #include "framework/Dialogs.h"
@@ -43,6 +46,13 @@ public:
     void ChooseFile();
 
 private:
+    // The fields that the next export starts with, under their keys in the
+    // preferences, in the order they are restored. From and To are not kept:
+    // a sweep starts at the slider's position.
+    std::vector<std::pair<QString, QWidget*>> KeptFields() const;
+    void RestoreFields();
+    // Keeps the fields and the file's folder for the next export.
+    void KeepFields();
     void SliderChosen(int Index);
     void Update();
 

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "DisplayPlatform.h"
+#include "Preferences.h"
 #include "Unit1.h"
 #include "Unit2.h"
 #include "Unit3.h"
@@ -18,6 +19,8 @@
 
 namespace {
 
+const char* const ResetOption = "reset-preferences";
+
 struct TCommandLine {
     QString File; // empty: ask
     std::optional<double> Zoom; // none: actual size
@@ -25,7 +28,7 @@ struct TCommandLine {
 };
 
 // Parses the command line; prints help, the version or an error and exits
-// where asked to.
+// where asked to, and forgets the preferences and exits when asked to.
 TCommandLine ParseCommandLine(const QCoreApplication& Application)
 {
     QCommandLineParser parser;
@@ -37,6 +40,10 @@ TCommandLine ParseCommandLine(const QCoreApplication& Application)
         "places them."));
     parser.addHelpOption();
     parser.addVersionOption();
+    parser.addOption({QString::fromLatin1(ResetOption),
+                      QStringLiteral("Forget what Tavrin remembers between runs (the sound "
+                                     "switch, the folders, the export settings and the recent "
+                                     "files), then exit.")});
     const QCommandLineOption zoom(
         QStringLiteral("zoom"),
         QStringLiteral("Start zoomed: \"fit\" shows the whole picture on the screen, a number "
@@ -48,6 +55,12 @@ TCommandLine ParseCommandLine(const QCoreApplication& Application)
                                                 "asked for when absent."),
                                  QStringLiteral("[file]"));
     parser.process(Application);
+    if (parser.isSet(QString::fromLatin1(ResetOption))) {
+        if (!ResetPreferences())
+            std::exit(1);
+        std::puts("Tavrin's preferences are forgotten.");
+        std::exit(0);
+    }
     TCommandLine line;
     const QStringList files = parser.positionalArguments();
     if (!files.isEmpty())
@@ -56,13 +69,12 @@ TCommandLine ParseCommandLine(const QCoreApplication& Application)
         const QString value = parser.value(zoom);
         bool number = false;
         const double percent = value.toDouble(&number);
-        if (value == QLatin1String("fit"))
+        if (value == QLatin1String("fit")) {
             line.Fit = true;
-        else if (number && percent >= 100 * tavrin::ZoomSteps.front() &&
-                 percent <= 100 * tavrin::ZoomSteps.back())
+        } else if (number && percent >= 100 * tavrin::ZoomSteps.front() &&
+                   percent <= 100 * tavrin::ZoomSteps.back()) {
             line.Zoom = percent / 100;
-        else
-        {
+        } else {
             std::fprintf(stderr, "tavrin: --zoom takes \"fit\" or a percentage from 6.25 to 1600, "
                                  "not \"%s\".\n", qPrintable(value));
             std::exit(EXIT_FAILURE); // as for the parser's own errors
@@ -71,14 +83,15 @@ TCommandLine ParseCommandLine(const QCoreApplication& Application)
     return line;
 }
 
-// Help and version need no display: they are answered without the windows.
+// Help, version and forgetting the preferences need no display: they are answered without the windows.
 bool AsksForTextOnly(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
         if (argument == "--")
             break;
-        for (std::string_view option : {"-h", "-?", "--help", "--help-all", "-v", "--version"})
+        for (std::string_view option :
+             {"-h", "-?", "--help", "--help-all", "-v", "--version", "--reset-preferences"})
             if (argument == option)
                 return true;
     }

@@ -1,5 +1,7 @@
 #include "Unit1.h"
 
+#include <QBuffer>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
@@ -12,6 +14,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QShowEvent>
 #include <QUrl>
@@ -26,6 +29,8 @@
 #include "Downscale.h"
 #include "ImageFiles.h"
 #include "HandlerGuard.h"
+#include "Preferences.h"
+#include "RecentFiles.h"
 #include "SysMenu.h"
 #include "framework/Application.h"
 #include "framework/Menus.h"
@@ -44,6 +49,31 @@ constexpr qint64 SliceMs = 10;
 // The wave resource of each sound number; 7 is the closing sound.
 constexpr std::array<const char*, 8> SoundNames{"RSTART", "RCLICK", "RTICK", "RPOP",
                                                 "RSTRUM", "REXIT",  "RAIR",  "RAIR"};
+
+const QString SoundKey = QStringLiteral("Sounds/On");
+
+// The encoded picture on the clipboard, or nothing: the first image format on
+// offer, PNG first. A picture copied within the program is held decoded, and
+// is encoded here so that it is read as every other one is.
+QByteArray ClipboardPicture()
+{
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    if (!data)
+        return {};
+    QStringList formats = data->formats().filter(QRegularExpression(QStringLiteral("^image/")));
+    formats.prepend(QStringLiteral("image/png"));
+    for (const QString& format : formats)
+        if (data->hasFormat(format))
+            if (const QByteArray bytes = data->data(format); !bytes.isEmpty())
+                return bytes;
+    QByteArray bytes;
+    if (data->hasImage()) {
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        qvariant_cast<QImage>(data->imageData()).save(&buffer, "PNG");
+    }
+    return bytes;
+}
 
 // The one local image file a drag carries, or an empty string. The drop is
 // judged by the name; the file is opened by its content.
@@ -108,7 +138,7 @@ TForm1::TForm1(const QString& FileName, TSoundPlayer& Sounds, QWidget* Parent)
     OrvelSystemMenu1->setPosition(0);
     OrvelSystemMenu1->setPopupMenu(PopupMenu1);
     OrvelSystemMenu1->Loaded();
-    // After the extender has copied the popup: the window menu keeps its six.
+    // After the extender has copied the popup: the window menu keeps its own items.
     CreateViewItems();
     RefineTimer.setSingleShot(true);
     connect(&RefineTimer, &QTimer::timeout, this, &TForm1::RefineView);
@@ -139,12 +169,14 @@ void TForm1::CreatePopupMenu()
     BeSilent1 = AddMenuItem(PopupMenu1, QStringLiteral("Be Silent"));
     NoSounds1 = AddMenuItem(PopupMenu1, QStringLiteral("Make Noise"));
     AddMenuItem(PopupMenu1, QStringLiteral("-"));
+    CopyImage1 = AddMenuItem(PopupMenu1, QStringLiteral("Copy Image"));
     BeSilent1->setRadioItem(true);
     NoSounds1->setRadioItem(true);
     connect(Help1, &QAction::triggered, this, &TForm1::Help1Click);
     connect(About1, &QAction::triggered, this, &TForm1::About1Click);
     connect(BeSilent1, &QAction::triggered, this, &TForm1::BeSilent1Click);
     connect(NoSounds1, &QAction::triggered, this, &TForm1::NoSounds1Click);
+    connect(CopyImage1, &QAction::triggered, this, &TForm1::CopyImage1Click);
 }
 
 void TForm1::CreateViewItems()
@@ -169,6 +201,7 @@ void TForm1::CreateViewItems()
                          &TForm1::ActualPixels1Click);
     ZoomShown1 = new QAction(this);
     ZoomShown1->setEnabled(false);
+    PopupMenu1->addSeparator();
     PopupMenu1->addActions({ZoomIn1, ZoomOut1, FitOnScreen1, ActualPixels1});
     PopupMenu1->addSeparator();
     PopupMenu1->addAction(ZoomShown1);
@@ -185,7 +218,7 @@ void TForm1::SetWindows(QWidget* About, QWidget* Help, QWidget* ControlPanel)
 void TForm1::FormCreate(const QString& CommandLineFile)
 {
     FileName = CommandLineFile;
-    SoundSwitch = true;
+    SoundSwitch = Preference(SoundKey, true).toBool();
     SourceSurface = std::make_unique<tavrin::TWin>(32, 32);
     OutputSurface = std::make_unique<tavrin::TWin>(32, 32);
 }
@@ -226,7 +259,7 @@ void TForm1::OpenOrAsk()
     // Nothing is open yet: an empty borderless window would leave the user
     // no way on, so ask until a file loads or the user gives up.
     while (!HasImage) {
-        const QString chosen = Dialogs().OpenFileName(this, OpenDialog1);
+        const QString chosen = Dialogs().OpenFileName(this, OpenDialog1, LastFolder(OpenFolder));
         if (chosen.isEmpty()) {
             TerminateApplication();
             return;
@@ -237,16 +270,19 @@ void TForm1::OpenOrAsk()
 
 void TForm1::OpenFromDialog(QWidget* DialogParent)
 {
-    const QString chosen = Dialogs().OpenFileName(DialogParent, OpenDialog1);
+    const QString chosen =
+        Dialogs().OpenFileName(DialogParent, OpenDialog1, LastFolder(OpenFolder));
     if (!chosen.isEmpty())
         OpenFile(chosen);
 }
 
 bool TForm1::OpenFile(const QString& Name)
 {
-    if (!LoadImage(Name))
+    if (!LoadImage([&] { return tavrin::ReadImageFile(Name); }))
         return false;
-    FileName = Name;
+    SetCurrentFile(Name);
+    AddRecentFile(Name);
+    RememberFolder(OpenFolder, Name);
     ShowImage();
     return true;
 }
@@ -279,11 +315,40 @@ bool TForm1::ShowPreview(const QString& Name)
     return true;
 }
 
-bool TForm1::LoadImage(const QString& Name)
+bool TForm1::PasteImage()
+{
+    const QByteArray picture = ClipboardPicture();
+    if (picture.isEmpty())
+        return false;
+    if (LoadImage([&] { return tavrin::DecodeImage(picture, PastedImageName); })) {
+        FileName = PastedImageName;
+        Pasted = true;
+        ShowImage();
+    }
+    return true;
+}
+
+void TForm1::CopyImage1Click()
+{
+    TAVRIN_GUARD_HANDLER();
+    const tavrin::TWin& output = Output();
+    QGuiApplication::clipboard()->setImage(QImage(output.Bits, output.Width(), output.Height(),
+                                                  qsizetype(output.Stride),
+                                                  QImage::Format_BGR888)
+                                               .copy());
+}
+
+void TForm1::SetCurrentFile(const QString& Name)
+{
+    FileName = Name;
+    Pasted = false;
+}
+
+bool TForm1::LoadImage(const std::function<tavrin::TWin()>& Read)
 {
     // Both surfaces change together or not at all.
     try {
-        tavrin::TWin source = tavrin::ReadImageFile(Name);
+        tavrin::TWin source = Read();
         // A valid file may hold no pixels; there would be nothing to show.
         if (source.Empty())
             throw std::runtime_error("Bitmap image has no pixels");
@@ -494,6 +559,7 @@ bool TForm1::SaveOutput(const QString& Name)
         TApplication::HandleException(error);
         return false;
     }
+    AddRecentFile(Name);
     return true;
 }
 
@@ -515,12 +581,14 @@ void TForm1::BeSilent1Click()
 {
     TAVRIN_GUARD_HANDLER();
     SoundSwitch = false;
+    SetPreference(SoundKey, false);
 }
 
 void TForm1::NoSounds1Click()
 {
     TAVRIN_GUARD_HANDLER();
     SoundSwitch = true;
+    SetPreference(SoundKey, true);
     Beeper(0);
 }
 

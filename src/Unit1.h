@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -23,6 +24,9 @@ class QMenu;
 class TMenuItem;
 class TOrvelSystemMenu;
 class TSoundPlayer;
+
+// The name of a picture pasted from the clipboard.
+inline const QString PastedImageName = QStringLiteral("Pasted image");
 
 // The Open dialog's filters: every readable image, then bitmaps, then any file.
 QString OpenImageFilter();
@@ -59,7 +63,10 @@ public:
     // may show the live view for a moment after a slider step.
     bool ViewExact() const { return ZoomFactor >= 1 || ExactRows == View.Height(); }
     const QString& CurrentFile() const { return FileName; }
-    void SetCurrentFile(const QString& Name) { FileName = Name; }
+    // The picture has been saved under Name, which it now goes by.
+    void SetCurrentFile(const QString& Name);
+    // True while the picture is one pasted from the clipboard, with no file.
+    bool IsPasted() const { return Pasted; }
     bool SoundOn() const { return SoundSwitch; }
 
     // Runs after each show: opens the current file, or asks for one while
@@ -71,8 +78,13 @@ public:
     // Loads Name into both surfaces and shows it. On failure the error is
     // shown, false returned, and the surfaces and window stay as they were.
     bool OpenFile(const QString& Name);
+    // Opens the picture on the clipboard as Open opens a file, named
+    // PastedImageName. False when the clipboard holds no picture.
+    bool PasteImage();
     // Saves the output surface; a failure is shown and false returned.
     bool SaveOutput(const QString& Name);
+    // Puts the whole output on the clipboard as a picture.
+    void CopyImage1Click();
 
     void Help1Click();
     void About1Click();
@@ -97,6 +109,7 @@ public:
     TMenuItem* About1;
     TMenuItem* BeSilent1;
     TMenuItem* NoSounds1;
+    TMenuItem* CopyImage1;
     // The View items, in the popup after its own and in the control panel's
     // View menu; ZoomShown1 is the disabled item that shows the zoom.
     QAction* ZoomIn1;
@@ -156,13 +169,16 @@ private:
     void OpenAfterPreview();
     // Below 100 %: the view, drawn inside Area.
     void PaintView(QPainter& Canvas, const QRegion& Area);
-    bool LoadImage(const QString& Name);
+    // Loads what Read returns into both surfaces; on failure the error is
+    // shown, false returned, and the surfaces stay as they were.
+    bool LoadImage(const std::function<tavrin::TWin()>& Read);
     void ShowImage();
 
     TSoundPlayer& Sounds;
     QString FileName;
     bool SoundSwitch = false;
     bool HasImage = false;
+    bool Pasted = false;
     std::unique_ptr<tavrin::TWin> SourceSurface;
     std::unique_ptr<tavrin::TWin> OutputSurface;
     // Which tiles of the output hold the render of the current positions.

@@ -12,8 +12,13 @@
 #include <QScreen>
 #include <QScrollBar>
 
+#include <chrono>
+
 #include "ExportAnimation.h"
 #include "ImageFiles.h"
+#include "Preferences.h"
+#include "Random.h"
+#include "RecentFiles.h"
 #include "SettingsText.h"
 #include "HandlerGuard.h"
 #include "Unit1.h"
@@ -21,10 +26,35 @@
 #include "framework/Dialogs.h"
 #include "ui_Unit4.h"
 
+namespace {
+
+// Slider positions drawn from Seed. The offsets stay within half the
+// picture's size, where they move it rather than push it out of sight.
+tavrin::SliderPositions Surprise(std::uint32_t& Seed, const tavrin::TWin& Picture)
+{
+    tavrin::SliderPositions positions;
+    for (int i = 0; i < tavrin::SliderCount; ++i) {
+        const tavrin::Slider slider = tavrin::Slider(i);
+        std::int32_t low = tavrin::SliderRanges[std::size_t(i)].Min;
+        std::int32_t high = tavrin::SliderRanges[std::size_t(i)].Max;
+        if (slider == tavrin::Slider::XPosition || slider == tavrin::Slider::YPosition) {
+            const int half = (slider == tavrin::Slider::XPosition ? Picture.Width()
+                                                                  : Picture.Height()) / 2;
+            low = std::max(low, -half);
+            high = std::min(high, half);
+        }
+        positions[slider] = low + std::int32_t(tavrin::Random(Seed, std::uint32_t(high - low + 1)));
+    }
+    return positions;
+}
+
+} // namespace
+
 TForm4::TForm4(TForm1& Canvas, QWidget* Parent)
     : QMainWindow(Parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
                               Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      ui(std::make_unique<Ui::TForm4>()), Canvas(Canvas)
+      ui(std::make_unique<Ui::TForm4>()), Canvas(Canvas),
+      SurpriseSeed(std::uint32_t(std::chrono::system_clock::now().time_since_epoch().count()))
 {
     ui->setupUi(this);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -45,6 +75,7 @@ TForm4::TForm4(TForm1& Canvas, QWidget* Parent)
     connect(ui->Button2, &QPushButton::clicked, this, &TForm4::Button2Click);
     connect(ui->File1, &QMenu::aboutToShow, this, &TForm4::File1Click);
     connect(ui->Open1, &QAction::triggered, this, &TForm4::Open1Click);
+    connect(ui->OpenRecent1, &QMenu::aboutToShow, this, &TForm4::OpenRecent1Click);
     connect(ui->Save1, &QAction::triggered, this, &TForm4::Save1Click);
     connect(ui->SaveAs1, &QAction::triggered, this, &TForm4::SaveAs1Click);
     connect(ui->ExportAnimation1, &QAction::triggered, this, &TForm4::ExportAnimation1Click);
@@ -53,6 +84,9 @@ TForm4::TForm4(TForm1& Canvas, QWidget* Parent)
     connect(ui->Exit1, &QAction::triggered, this, &TForm4::Exit1Click);
     connect(ui->CopySettings1, &QAction::triggered, this, &TForm4::CopySettings1Click);
     connect(ui->PasteSettings1, &QAction::triggered, this, &TForm4::PasteSettings1Click);
+    connect(ui->CopyImage1, &QAction::triggered, &Canvas, &TForm1::CopyImage1Click);
+    connect(ui->PasteImage1, &QAction::triggered, this, &TForm4::PasteImage1Click);
+    connect(ui->SurpriseMe1, &QAction::triggered, this, &TForm4::SurpriseMe1Click);
     ui->Redo1->setShortcuts({ui->Redo1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Y)});
     connect(ui->Undo1, &QAction::triggered, this, &TForm4::Undo1Click);
     connect(ui->Redo1, &QAction::triggered, this, &TForm4::Redo1Click);
@@ -138,7 +172,33 @@ void TForm4::PasteSettings1Click()
         Dialogs().ShowError(this, QString::fromStdString(error.what()));
         return;
     }
-    SetPositions(pasted);
+    PasteSettings(pasted);
+}
+
+void TForm4::PasteSettings(const tavrin::SliderPositions& Positions)
+{
+    SetPositions(Positions);
+    RecordStep();
+}
+
+void TForm4::PasteImage1Click()
+{
+    TAVRIN_GUARD_HANDLER();
+    if (Canvas.PasteImage())
+        return;
+    try {
+        PasteSettings(
+            tavrin::ReadSettingsText(QGuiApplication::clipboard()->text().toStdString()));
+    } catch (const std::invalid_argument&) {
+        // Not settings: a plain paste of other text does nothing.
+    }
+}
+
+void TForm4::SurpriseMe1Click()
+{
+    TAVRIN_GUARD_HANDLER();
+    Canvas.Beeper(3);
+    SetPositions(Surprise(SurpriseSeed, Canvas.Source()));
     RecordStep();
 }
 
@@ -202,13 +262,36 @@ void TForm4::Open1Click()
     Canvas.OpenFromDialog(this);
 }
 
+void TForm4::OpenRecent1Click()
+{
+    TAVRIN_GUARD_HANDLER();
+    QMenu* menu = ui->OpenRecent1;
+    menu->clear();
+    for (const QString& file : RecentFiles()) {
+        QAction* item =
+            menu->addAction(QDir::toNativeSeparators(file).replace('&', QLatin1String("&&")));
+        item->setEnabled(QFileInfo::exists(file));
+        connect(item, &QAction::triggered, this, [this, file] { OpenRecent(file); });
+    }
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Clear List"), this, &ClearRecentFiles)
+        ->setEnabled(!RecentFiles().isEmpty());
+}
+
+void TForm4::OpenRecent(const QString& File)
+{
+    TAVRIN_GUARD_HANDLER();
+    if (!Canvas.OpenFile(File) && !QFileInfo::exists(File))
+        RemoveRecentFile(File);
+}
+
 void TForm4::Save1Click()
 {
     TAVRIN_GUARD_HANDLER();
     const QString current = Canvas.CurrentFile();
     // Only a bitmap is written over without asking: a photo in any other
     // format is an original that a save must not destroy by accident.
-    if (current.isEmpty())
+    if (current.isEmpty() || Canvas.IsPasted())
         SaveAs(current);
     else if (QFileInfo(current).suffix().compare(QLatin1String("bmp"), Qt::CaseInsensitive) == 0)
         Canvas.SaveOutput(current);
@@ -224,10 +307,17 @@ void TForm4::SaveAs1Click()
 
 void TForm4::SaveAs(const QString& Initial)
 {
-    const QString chosen = Dialogs().SaveFileName(this, Canvas.SaveDialog1, Initial);
+    // A pasted picture has no folder of its own: it starts where the last
+    // one was saved, as a PNG like the screenshots it usually comes from.
+    const QString start =
+        Canvas.IsPasted() ? QDir(LastFolder(SaveFolder)).filePath(Initial + QStringLiteral(".png"))
+                          : Initial;
+    const QString chosen = Dialogs().SaveFileName(this, Canvas.SaveDialog1, start);
     // The name becomes current only once the image is really there.
-    if (!chosen.isEmpty() && Canvas.SaveOutput(chosen))
+    if (!chosen.isEmpty() && Canvas.SaveOutput(chosen)) {
         Canvas.SetCurrentFile(chosen);
+        RememberFolder(SaveFolder, chosen);
+    }
 }
 
 void TForm4::ExportAnimation1Click()

@@ -5,6 +5,7 @@
 #include <QMainWindow>
 
 #include <array>
+#include <cstdint>
 #include <memory>
 
 #include "History.h"
@@ -39,6 +40,11 @@ public:
     void Button2Click();
     void File1Click();
     void Open1Click();
+    // The Open Recent menu opens: the recent files, newest first, those
+    // that are gone shown disabled, then Clear List.
+    void OpenRecent1Click();
+    // Opens File from Open Recent; a file that has gone since leaves the list.
+    void OpenRecent(const QString& File);
     void Save1Click();
     void SaveAs1Click();
     // Asks for a sweep and exports it.
@@ -53,6 +59,11 @@ public:
     // The settings as tavrin-render's options, to the clipboard and back.
     void CopySettings1Click();
     void PasteSettings1Click();
+    // Opens the picture on the clipboard; without one, settings text on it
+    // pastes as settings, and any other text or nothing changes nothing.
+    void PasteImage1Click();
+    // Random slider positions, in one step and one render.
+    void SurpriseMe1Click();
     // A step of the settings back or forward: all eight sliders and the
     // memory bank at once, in one render.
     void Undo1Click();
@@ -70,6 +81,8 @@ private:
     void FormClose();
     // Sets all eight sliders and then renders once, if anything changed.
     void SetPositions(const tavrin::SliderPositions& Positions);
+    // Sets the sliders to pasted settings, as one step.
+    void PasteSettings(const tavrin::SliderPositions& Positions);
     // Asks for a name, starting at Initial, and saves there.
     void SaveAs(const QString& Initial);
     TSettings Settings() const;
@@ -88,4 +101,6 @@ private:
     THistory History;
     // Set while a command moves the sliders, which is one step of its own.
     bool CommandMovesSliders = false;
+    // Surprise Me's own seed: the render's noise keeps its sequence.
+    std::uint32_t SurpriseSeed;
 };

@@ -30,9 +30,10 @@ namespace {
 
 class TQtDialogs : public TDialogs {
 public:
-    QString OpenFileName(QWidget* Parent, const TFileDialog& Dialog) override
+    QString OpenFileName(QWidget* Parent, const TFileDialog& Dialog,
+                         const QString& Folder) override
     {
-        return QFileDialog::getOpenFileName(Parent, Dialog.Title, QString(),
+        return QFileDialog::getOpenFileName(Parent, Dialog.Title, Folder,
                                             QtFileFilter(Dialog.Filter));
     }
 

@@ -24,8 +24,10 @@ QStringList FilterExtensions(const QString& QtFilter);
 class TDialogs {
 public:
     virtual ~TDialogs() = default;
-    // The chosen file, or an empty string when the user cancels.
-    virtual QString OpenFileName(QWidget* Parent, const TFileDialog& Dialog) = 0;
+    // Starts in Folder (the working folder when empty); the chosen file, or
+    // an empty string when the user cancels.
+    virtual QString OpenFileName(QWidget* Parent, const TFileDialog& Dialog,
+                                 const QString& Folder) = 0;
     // Starts at Initial; the chosen file, or an empty string when cancelled.
     virtual QString SaveFileName(QWidget* Parent, const TFileDialog& Dialog,
                                  const QString& Initial) = 0;

@@ -1,6 +1,8 @@
-// The program-wide pseudo-random generator of the noise effects: a 32-bit
-// linear congruential seed, 0 at start and never reseeded, so the noise is
-// the same in every run. Tests set RandSeed back to 0.
+// The program's pseudo-random generator: a 32-bit linear congruential seed.
+// The noise effects draw from their own program-wide seed, 0 at start and
+// never reseeded, so the noise is the same in every run (tests set RandSeed
+// back to 0); any other user keeps a seed of its own, so that it never
+// changes what a render produces.
 #pragma once
 
 #include <cstdint>
@@ -9,11 +11,17 @@ namespace tavrin {
 
 extern std::uint32_t RandSeed;
 
-// A draw of 0 .. N - 1: advances the seed, then scales it to the range.
+// A draw of 0 .. N - 1 from Seed: advances the seed, then scales it to the range.
+inline std::uint32_t Random(std::uint32_t& Seed, std::uint32_t N)
+{
+    Seed = Seed * 134775813u + 1u;
+    return static_cast<std::uint32_t>((std::uint64_t(Seed) * N) >> 32);
+}
+
+// A draw of the noise effects.
 inline std::uint32_t Random(std::uint32_t N)
 {
-    RandSeed = RandSeed * 134775813u + 1u;
-    return static_cast<std::uint32_t>((std::uint64_t(RandSeed) * N) >> 32);
+    return Random(RandSeed, N);
 }
 
 } // namespace tavrin

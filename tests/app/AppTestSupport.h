@@ -25,9 +25,10 @@ public:
     TScriptedDialogs() { SetDialogs(this); }
     ~TScriptedDialogs() override { SetDialogs(nullptr); }
 
-    QString OpenFileName(QWidget*, const TFileDialog& Dialog) override
+    QString OpenFileName(QWidget*, const TFileDialog& Dialog, const QString& Folder) override
     {
         Asked.push_back(Dialog);
+        OpenFolder = Folder;
         return OpenAnswers.isEmpty() ? QString() : OpenAnswers.takeFirst();
     }
     QString SaveFileName(QWidget*, const TFileDialog& Dialog, const QString& Initial) override
@@ -46,6 +47,7 @@ public:
     QStringList OpenAnswers;
     QStringList SaveAnswers;
     std::vector<TFileDialog> Asked;
+    QString OpenFolder;
     QString SaveInitial;
     QStringList Errors;
     QList<bool> AskAnswers;
@@ -132,9 +134,13 @@ inline int RunUntilExit(const std::function<void()>& Action, int GiveUpMs = 1000
     return QCoreApplication::exec();
 }
 
+// What the program remembers goes to a private folder, fresh for every run.
 #define TAVRIN_TEST_MAIN(TestClass)                                                           \
     int main(int argc, char** argv)                                                           \
     {                                                                                         \
+        QTemporaryDir home;                                                                   \
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath("config")));               \
+        qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath("data")));                   \
         TApplication application(argc, argv);                                                 \
         TestClass test;                                                                       \
         return QTest::qExec(&test, argc, argv);                                               \

@@ -1,12 +1,14 @@
 // The real sound player through a sound server, recorded from the server's
 // monitor: the program's sounds are heard whole when sound is on and not at
-// all when it is off, a new sound replaces one still playing, and starting a
-// sound never delivers an event. Skipped where no server runs (the test
+// all when it is off, a new sound replaces one still playing, starting a
+// sound never delivers an event, and a program silenced in one run starts
+// silent in the next. Skipped where no server runs (the test
 // script starts a private one).
 #include <QMediaDevices>
 #include <QAudioDevice>
 
 #include "AppTestSupport.h"
+#include "ProgramFixture.h"
 #include "SoundMonitor.h"
 #include "Unit1.h"
 
@@ -43,6 +45,8 @@ private slots:
     void soundsAreHeardWholeWhenOn();
     void nothingIsHeardWhenOff();
     void aNewSoundReplacesTheOnePlaying();
+    // Last: it leaves the sound switch as it found it only at its end.
+    void silenceLastsAcrossARestart();
 
 private:
     // Loud samples recorded from now until the recorder has caught up after Action.
@@ -137,6 +141,25 @@ void TestAudible::aNewSoundReplacesTheOnePlaying()
     // The click is over after 20 ms; the air would have sounded for 600 ms.
     using std::chrono::milliseconds;
     QCOMPARE(Monitor.LoudSamples(replaced + milliseconds(80), start + milliseconds(550)), 0);
+}
+
+void TestAudible::silenceLastsAcrossARestart()
+{
+    QTemporaryDir dir;
+    const QString file = MakeBitmap(dir, QStringLiteral("picture.bmp"), 9, 7);
+    TScriptedDialogs dialogs;
+    TQtSoundPlayer player;
+    // Loud samples from the start to the end of a run, which a command ends.
+    const auto run = [&](const char* Command) {
+        TProgram program(file, player);
+        const int heard = LoudDuring([&] { program.Start(); });
+        program.Panel.findChild<QAction*>(QString::fromLatin1(Command))->trigger();
+        program.Canvas.FormDestroy();
+        return heard;
+    };
+    QVERIFY(run("BeSilent1") > 0);
+    QCOMPARE(run("MakeNoise1"), 0);
+    QVERIFY(run("MakeNoise1") > 0);
 }
 
 TAVRIN_TEST_MAIN(TestAudible)

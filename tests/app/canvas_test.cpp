@@ -11,6 +11,7 @@
 #include <QtMath>
 
 #include "AppTestSupport.h"
+#include "Preferences.h"
 #include "Unit1.h"
 #include "framework/Menus.h"
 #include "framework/WindowMenu.h"
@@ -173,6 +174,7 @@ void TestCanvas::init()
     FileB = MakeBitmap(*Dir, QStringLiteral("b.bmp"), BWidth, BHeight, BSeed);
     Player.Clear();
     Panel.hide();
+    ResetPreferences(); // a case that silences the program silences the next start
 }
 
 void TestCanvas::cleanup()
@@ -236,7 +238,8 @@ void TestCanvas::popupMenuHasTheSixItems()
     for (QAction* item : items)
         captions << (item->isSeparator() ? QStringLiteral("-") : item->text());
     // The View items follow them (checked with the zoom).
-    QCOMPARE(captions.mid(0, 6), (QStringList{"Help", "About", "-", "Be Silent", "Make Noise", "-"}));
+    QCOMPARE(captions.mid(0, 7),
+             (QStringList{"Help", "About", "-", "Be Silent", "Make Noise", "-", "Copy Image"}));
     QCOMPARE(items[0], form.Help1);
     QCOMPARE(items[1], form.About1);
     QCOMPARE(items[3], form.BeSilent1);
@@ -489,6 +492,7 @@ void TestCanvas::closingSoundWaitsUnlessSilent()
         form.BeSilent1Click();
     }
     QVERIFY(Player.Names.isEmpty());
+    ResetPreferences(); // the silence would last into the next start
 
     // Run early, as the program runs it while its other windows are still
     // there, the closing step runs once, and a drop still queued finds

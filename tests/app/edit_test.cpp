@@ -11,6 +11,7 @@
 #include "AppTestSupport.h"
 #include "ProgramFixture.h"
 #include "../surface/SliderSettings.h"
+#include "Random.h"
 #include "SettingsText.h"
 #include "framework/ScrollBar.h"
 
@@ -66,6 +67,7 @@ private slots:
     void pressesOnOneSliderAreOneStep();
     void resetMemoryAndPasteAreOneStepEach();
     void historyOutlivesOpenAndForgetsTheOldest();
+    void surpriseMeIsOneStepInOneRender();
 
 private:
     // Undoes or redoes one step; returns the renders it took.
@@ -200,13 +202,18 @@ void TestEdit::editMenuAsDesigned()
     QStringList captions;
     for (QAction* action : edit->actions())
         captions << (action->isSeparator() ? QStringLiteral("-") : action->text());
-    QCOMPARE(captions, (QStringList{"Copy Settings", "Paste Settings", "-", "Undo", "Redo"}));
-    QCOMPARE(edit->actions()[3]->shortcuts(), QList<QKeySequence>{QKeySequence("Ctrl+Z")});
-    QCOMPARE(edit->actions()[4]->shortcuts(),
+    QCOMPARE(captions, (QStringList{"Copy Image", "Paste Image", "Copy Settings",
+                                    "Paste Settings", "-", "Undo", "Redo", "-", "Surprise Me"}));
+    QStringList keys;
+    for (QAction* action : edit->actions())
+        keys << action->shortcut().toString();
+    QCOMPARE(keys, (QStringList{"Ctrl+C", "Ctrl+V", "Ctrl+Shift+C", "Ctrl+Shift+V", "",
+                                "Ctrl+Z", "Ctrl+Shift+Z", "", "Ctrl+R"}));
+    QCOMPARE(edit->actions()[6]->shortcuts(),
              (QList<QKeySequence>{QKeySequence("Ctrl+Shift+Z"), QKeySequence("Ctrl+Y")}));
     // Nothing to undo or redo yet.
-    QVERIFY(!edit->actions()[3]->isEnabled());
-    QVERIFY(!edit->actions()[4]->isEnabled());
+    QVERIFY(!edit->actions()[5]->isEnabled());
+    QVERIFY(!edit->actions()[6]->isEnabled());
 }
 
 void TestEdit::copyNamesTheSlidersOffTheirStart()
@@ -433,6 +440,26 @@ void TestEdit::historyOutlivesOpenAndForgetsTheOldest()
     // The oldest are forgotten: the first kept is where the 50th of the 350 left.
     QCOMPARE(Program->Panel.Positions(),
              With({{Slider::Angle, 30}, {Slider::XPosition, 49}, {Slider::YPosition, 50}}));
+}
+
+void TestEdit::surpriseMeIsOneStepInOneRender()
+{
+    const std::uint32_t noise = tavrin::RandSeed;
+    QList<SliderPositions> steps{Program->Panel.Positions()};
+    TPaintCounter paints;
+    Program->Canvas.installEventFilter(&paints);
+    for (int press = 1; press <= 4; ++press) {
+        Command("SurpriseMe1")->trigger();
+        QCOMPARE(paints.Count, press);
+        QVERIFY2(!steps.contains(Program->Panel.Positions()), "a press repeated a picture");
+        steps << Program->Panel.Positions();
+        // The offsets keep the 23 x 17 picture in sight.
+        QVERIFY(std::abs(steps.last()[Slider::XPosition]) <= 11 &&
+                std::abs(steps.last()[Slider::YPosition]) <= 8);
+    }
+    QCOMPARE(tavrin::RandSeed, noise); // the render's noise keeps its sequence
+    QCOMPARE(Undo(), 1);
+    QCOMPARE(Program->Panel.Positions(), steps[3]);
 }
 
 TAVRIN_TEST_MAIN(TestEdit)

@@ -280,9 +280,10 @@ void THelpAboutTest::OpenFromEveryMenu()
     // The canvas window's window menu, through the message hook.
     QMenu* WindowMenu = GetSystemMenu(&Windows.Form1, false);
     QStringList Top;
-    for (QAction* Entry : WindowMenu->actions().mid(0, 7))
+    for (QAction* Entry : WindowMenu->actions().mid(0, 8))
         Top << (Entry->isSeparator() ? QString("-") : Entry->text());
-    QCOMPARE(Top, QStringList({"Help", "About", "-", "Be Silent", "Make Noise", "-", "&Restore"}));
+    QCOMPARE(Top, QStringList({"Help", "About", "-", "Be Silent", "Make Noise", "-", "Copy Image",
+                               "&Restore"}));
     WindowMenu->actions()[0]->trigger();
     QTRY_VERIFY(Windows.Form3.isVisible());
     WindowMenu->actions()[1]->trigger();

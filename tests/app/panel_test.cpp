@@ -175,7 +175,7 @@ void TestPanel::menuAsDesigned()
         QVERIFY(!bar->actions()[i + 2]->menu()); // they act when clicked in the bar
     }
     QCOMPARE(Captions(file->actions()),
-             (QStringList{"Open", "Save", "SaveAs", "Export Animation…", "-", "Be Silent",
+             (QStringList{"Open", "Open Recent", "Save", "SaveAs", "Export Animation…", "-", "Be Silent",
                           "Make Noise", "-", "Exit"}));
     QCOMPARE(Part<QAction>(panel, "Open1")->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
     QCOMPARE(Part<QAction>(panel, "Save1")->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));

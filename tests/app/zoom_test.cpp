@@ -184,7 +184,7 @@ void TestZoom::viewItemsAndShortcutsInEveryWindow()
     const QStringList view{"Zoom In", "Zoom Out", "Fit on Screen", "Actual Pixels", "-", "Zoom 100 %"};
     QCOMPARE(Texts(Program->Panel.menuBar()->actions()[2]->menu()->actions()), view);
     QCOMPARE(Texts(canvas.PopupMenu1->actions()),
-             QStringList({"Help", "About", "-", "Be Silent", "Make Noise", "-"}) + view);
+             QStringList({"Help", "About", "-", "Be Silent", "Make Noise", "-", "Copy Image", "-"}) + view);
     const QStringList windowMenu = Texts(GetSystemMenu(&canvas, false)->actions());
     QCOMPARE(windowMenu.mid(0, 6), QStringList({"Help", "About", "-", "Be Silent", "Make Noise", "-"}));
     QVERIFY(!windowMenu.contains(QStringLiteral("Zoom In")));

@@ -22,6 +22,7 @@ source "$(dirname "$0")/../e2e/windows.sh"
 
 # A Wayland compositor that would take the windows if the program let it.
 export XDG_RUNTIME_DIR=$work/runtime XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY=tavrin-test
+export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 weston --backend=headless-backend.so --socket="$WAYLAND_DISPLAY" --idle-time=0 \
   --log="$work/weston.log" &

@@ -57,8 +57,11 @@ class Stress:
         with open(os.path.join(self.work, "bad.bmp"), "wb") as bad:
             bad.write(b"BM" + bytes(self.rng.randrange(256) for _ in range(200)))
         self.log = open(os.path.join(self.work, "tavrin.log"), "w")
+        # What the program remembers stays in the run's own folder.
+        home = dict(os.environ, XDG_CONFIG_HOME=os.path.join(self.work, "config"),
+                    XDG_DATA_HOME=os.path.join(self.work, "data"))
         self.program = subprocess.Popen([opts.tavrin, self.picture], stdout=self.log,
-                                        stderr=subprocess.STDOUT)
+                                        stderr=subprocess.STDOUT, env=home)
         self.canvas = self.panel = None
         for _ in range(300):
             windows = xdo("search", "--onlyvisible", "--name", "^Tavrin$")
