@@ -520,6 +520,8 @@ TResult Measure(const TOptions& Options, TSize Screen, TSize Image, const std::s
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     {
         const auto blocks = ChangingBlocks(model, canvas, panel, Screen, angle, angle + Options.Burst, 0);
+        if (zoom < 1)
+            model.Resting(angle + Options.Burst, 0, 0); // made before the clock runs
         const double used = ProcessorMs(program.Pid) + ProcessorMs(server.Pid);
         const Clock::time_point pressed = Clock::now();
         Key(d, XK_Right, Options.Burst);
@@ -528,7 +530,8 @@ TResult Measure(const TOptions& Options, TSize Screen, TSize Image, const std::s
         if (!shown)
             Fail("the burst never showed its last step");
         result.Burst = *shown;
-        result.BurstProcessorMs = ProcessorMs(program.Pid) + ProcessorMs(server.Pid) - used;
+        const double programAtShown = ProcessorMs(program.Pid);
+        result.BurstProcessorMs = programAtShown + ProcessorMs(server.Pid) - used;
         if (zoom < 1) {
             // Blocks where the view at rest differs from the live one.
             std::vector<TBlock> resting;
@@ -537,12 +540,11 @@ TResult Measure(const TOptions& Options, TSize Screen, TSize Image, const std::s
                 if (exact.Want != block.Want && resting.size() < 8)
                     resting.push_back(std::move(exact));
             }
-            const double before = ProcessorMs(program.Pid);
             const auto exact = WaitShown(d, resting, pressed);
             if (!exact)
                 Fail("the view at rest never showed");
             result.Exact = *exact - *shown;
-            result.ExactProcessorMs = ProcessorMs(program.Pid) - before;
+            result.ExactProcessorMs = ProcessorMs(program.Pid) - programAtShown;
         }
     }
 

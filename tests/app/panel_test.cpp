@@ -166,13 +166,14 @@ void TestPanel::menuAsDesigned()
     QMenuBar* bar = panel.menuBar();
     QCOMPARE(bar->objectName(), QStringLiteral("MainMenu1"));
     QMenu* file = Part<QMenu>(panel, "File1");
-    QCOMPARE(Captions(bar->actions()), (QStringList{"File", "Edit", "Help", "About", "Min"}));
+    QCOMPARE(Captions(bar->actions()), (QStringList{"File", "Edit", "View", "Help", "About", "Min"}));
     QCOMPARE(bar->actions()[0]->menu(), file);
     QCOMPARE(bar->actions()[1]->menu(), Part<QMenu>(panel, "Edit1"));
+    QCOMPARE(bar->actions()[2]->menu(), Part<QMenu>(panel, "View1"));
     const char* commands[] = {"Help1", "About1", "Min1"};
     for (int i = 0; i < 3; ++i) {
-        QCOMPARE(bar->actions()[i + 2], Part<QAction>(panel, commands[i]));
-        QVERIFY(!bar->actions()[i + 2]->menu()); // they act when clicked in the bar
+        QCOMPARE(bar->actions()[i + 3], Part<QAction>(panel, commands[i]));
+        QVERIFY(!bar->actions()[i + 3]->menu()); // they act when clicked in the bar
     }
     QCOMPARE(Captions(file->actions()),
              (QStringList{"Open", "Open Recent", "Save", "SaveAs", "Export Animation…", "-", "Be Silent",
