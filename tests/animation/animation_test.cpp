@@ -9,7 +9,11 @@
 #include <set>
 #include <vector>
 
+#include <fcntl.h>
 #include <gif_lib.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 #include <webp/demux.h>
 
@@ -455,6 +459,36 @@ TEST_F(SweepExportTest, FailuresLeaveNothingBehind)
     settings.Options = {25, 0};
     EXPECT_THROW(Export(source, settings, "a.webp"), SurfaceError);
     EXPECT_EQ(Files(), std::vector<std::string>{"b-3.bmp"});
+}
+
+// Sets or clears the append-only attribute, which lets a file be neither
+// renamed nor replaced, even by root; false where the file system has none.
+bool SetAppendOnly(const fs::path& File, bool On)
+{
+    const int fd = open(File.c_str(), O_RDONLY);
+    int flags = 0;
+    bool done = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = On ? flags | FS_APPEND_FL : flags & ~FS_APPEND_FL;
+    done = done && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    close(fd);
+    return done;
+}
+
+TEST_F(SweepExportTest, StillsReplaceAnOldSequenceWhollyOrNotAtAll)
+{
+    for (int n = 1; n <= 13; ++n)
+        std::ofstream(Dir / ("f-" + std::to_string(n) + ".bmp")) << "old " << n;
+    if (!SetAppendOnly(Dir / "f-6.bmp", true))
+        GTEST_SKIP() << "no append-only files here (root on ext4, xfs or btrfs has them)";
+    TSweepExport settings;
+    settings.Sweep = {Slider::Angle, 0, 10, 1}; // 11 frames over 13 old ones
+    EXPECT_THROW(Export(test::RandomPicture(11, 9, 8), settings, "f-%d.bmp"), SurfaceError);
+    SetAppendOnly(Dir / "f-6.bmp", false);
+    for (int n = 1; n <= 13; ++n) {
+        const std::vector<std::uint8_t> bytes = ReadAll(Dir / ("f-" + std::to_string(n) + ".bmp"));
+        EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "old " + std::to_string(n));
+    }
+    EXPECT_EQ(Files().size(), 13u); // and no hidden folder left
 }
 
 TEST_F(SweepExportTest, EstimateIsTheFirstFrameTimesTheFrames)
