@@ -451,6 +451,16 @@ TEST_F(SweepExportTest, FailuresLeaveNothingBehind)
     const TWin wide(16384, 1);
     EXPECT_THROW(EstimateExportBytes(wide, settings, (Dir / "w.webp").string()), SurfaceError);
     EXPECT_THROW(Export(wide, settings, "w.webp"), SurfaceError);
+    // A place that cannot be written is refused before a frame is encoded:
+    // the message is about the folder or the name, not WebP's size limit.
+    for (const std::string& name :
+         {std::string("missing/w.webp"), std::string("w.webp/"), std::string(300, 'w') + ".webp"})
+        try {
+            EstimateExportBytes(wide, settings, (Dir / name).string());
+            ADD_FAILURE() << name << " was estimated";
+        } catch (const SurfaceError& error) {
+            EXPECT_EQ(std::string(error.what()).find("WebP"), std::string::npos) << error.what();
+        }
 
     for (const char* name : {"a.png", "a", "a.webp.bmp"})
         EXPECT_THROW(Export(source, settings, name), SurfaceError) << name;
