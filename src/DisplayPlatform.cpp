@@ -98,16 +98,12 @@ void AvoidSeatlessTextInput()
 
 } // namespace
 
-QByteArray ChoosePlatform(const QByteArray& Chosen)
-{
-    return Chosen.isEmpty() ? QByteArray("xcb;wayland") : Chosen;
-}
-
 TDisplayConnection::TDisplayConnection()
 {
-    const QByteArray chosen = qgetenv("QT_QPA_PLATFORM");
-    UserChose = !chosen.isEmpty();
-    qputenv("QT_QPA_PLATFORM", ChoosePlatform(chosen));
+    // X first, Wayland where no X server answers, in Qt's list syntax.
+    UserChose = !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (!UserChose)
+        qputenv("QT_QPA_PLATFORM", "xcb;wayland");
     AvoidSeatlessTextInput();
     Previous = qInstallMessageHandler(Hold);
 }
@@ -127,13 +123,11 @@ void TDisplayConnection::Connected()
         const std::lock_guard lock(HeldLock);
         held.swap(Held);
     }
-    if (!UserChose && QGuiApplication::platformName() == QLatin1String("wayland")) {
-        std::fputs(qPrintable(QStringLiteral(
-                       "Tavrin: no X server (%1), so the windows run on Wayland: the "
-                       "compositor decides where they go and whether the control panel stays "
-                       "on top.\n")
-                                  .arg(QString::fromLocal8Bit(Described("DISPLAY")))),
-                   stderr);
+    if (!UserChose && QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        const QByteArray note = "Tavrin: no X server (" + Described("DISPLAY") +
+                                "), so the windows run on Wayland: the compositor decides where "
+                                "they go and whether the control panel stays on top.\n";
+        std::fputs(note.constData(), stderr);
         return;
     }
     for (const THeldMessage& message : held)

@@ -4,16 +4,10 @@
 // X comes first and Wayland is the fallback.
 #pragma once
 
-#include <QByteArray>
-
-// The value for QT_QPA_PLATFORM, from its value now (empty when unset): X,
-// then Wayland, in Qt's list syntax. A platform the user named is kept.
-QByteArray ChoosePlatform(const QByteArray& Chosen);
-
-// Chooses the platform, then holds Qt's messages while the application
-// object connects to a display, from construction to Connected(). When no
-// platform starts, says so in one line and ends the program with status 1,
-// where Qt would abort.
+// Chooses the platform (one the user named in QT_QPA_PLATFORM is kept),
+// then holds Qt's messages while the application object connects to a
+// display, from construction to Connected(). When no platform starts, says
+// so in one line and ends the program with status 1, where Qt would abort.
 class TDisplayConnection {
 public:
     TDisplayConnection();

@@ -313,7 +313,7 @@ void TForm1::ShowAgain(const tavrin::SliderPositions& Positions)
 QRegion TForm1::VisiblePart() const
 {
     // Wayland never tells a window where it is: all of it may show.
-    if (QGuiApplication::platformName() == QLatin1String("wayland"))
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
         return rect();
     const QRect window(mapToGlobal(QPoint(0, 0)), size());
     QRegion shown;
