@@ -22,13 +22,20 @@ std::vector<THeldMessage> Held;
 QtMessageHandler Previous = nullptr;
 bool UserChose = false;
 
-QByteArray Described(const char* Variable, const QByteArray& Fallback = {})
+// What DISPLAY says, as the start of a sentence.
+QByteArray NoXServer()
 {
-    const QByteArray value = qgetenv(Variable);
-    if (!value.isEmpty())
-        return Variable + QByteArray("=") + value;
-    return Fallback.isEmpty() ? Variable + QByteArray(" is not set")
-                              : Variable + QByteArray(" is not set (") + Fallback + ")";
+    const QByteArray display = qgetenv("DISPLAY");
+    return display.isEmpty() ? QByteArray("DISPLAY is not set")
+                             : "DISPLAY=" + display + " has no X server";
+}
+
+QByteArray NoCompositor()
+{
+    const QByteArray wayland = qgetenv("WAYLAND_DISPLAY");
+    return wayland.isEmpty() ? QByteArray("WAYLAND_DISPLAY is not set and wayland-0 has no "
+                                          "Wayland compositor")
+                             : "WAYLAND_DISPLAY=" + wayland + " has no Wayland compositor";
 }
 
 void PassOn(const THeldMessage& Message)
@@ -53,8 +60,7 @@ void PassOn(const THeldMessage& Message)
             PassOn(message);
         line += "the platform QT_QPA_PLATFORM=" + qgetenv("QT_QPA_PLATFORM") + " does not start";
     } else {
-        line += Described("DISPLAY") + " has no X server, and " +
-                Described("WAYLAND_DISPLAY", "wayland-0") + " has no Wayland compositor";
+        line += NoXServer() + ", and " + NoCompositor();
     }
     line += ".\n";
     std::fputs(line.constData(), stderr);
@@ -124,9 +130,9 @@ void TDisplayConnection::Connected()
         held.swap(Held);
     }
     if (!UserChose && QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
-        const QByteArray note = "Tavrin: no X server (" + Described("DISPLAY") +
-                                "), so the windows run on Wayland: the compositor decides where "
-                                "they go and whether the control panel stays on top.\n";
+        const QByteArray note = "Tavrin: " + NoXServer() +
+                                ", so the windows run on Wayland: the compositor decides where "
+                                "the windows go and whether the control panel stays on top.\n";
         std::fputs(note.constData(), stderr);
         return;
     }

@@ -246,7 +246,10 @@ void TestExport::afterAnExportThePictureIsAsLoadedAndFilesAreTheRenderers()
     QTimer::singleShot(0, [&] {
         auto* dialog = qobject_cast<TExportAnimationDialog*>(QApplication::activeModalWidget());
         QVERIFY(dialog);
+        dialog->SliderBox->setCurrentIndex(int(Slider::Angle));
+        dialog->FromBox->setValue(0);
         dialog->ToBox->setValue(2);
+        dialog->StepBox->setValue(1);
         dialog->FileEdit->setText(QStringLiteral("s-%d.png"));
         dialog->Buttons->button(QDialogButtonBox::Ok)->click();
     });

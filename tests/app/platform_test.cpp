@@ -52,7 +52,7 @@ void TPlatformTest::noDisplayIsOneLineAndStatusOne()
     QCOMPARE(Program.exitCode(), 1);
     QCOMPARE(Program.readAllStandardError(),
              "Tavrin cannot reach a display: DISPLAY=" + Display +
-                 " has no X server, and WAYLAND_DISPLAY is not set (wayland-0) has no Wayland "
+                 " has no X server, and WAYLAND_DISPLAY is not set and wayland-0 has no Wayland "
                  "compositor.\n");
 }
 
