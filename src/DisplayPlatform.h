@@ -1,22 +1,25 @@
-// Which of Qt's platforms shows the windows. The canvas places itself at the
-// screen's top-left corner and the control panel stays on top of it; only an
-// X server lets a program do either, so where XWayland offers one beside a
-// Wayland compositor it is preferred.
+// Which of Qt's platforms shows the windows, and what happens when none can.
+// The canvas places itself at the screen's top-left corner and the control
+// panel stays on top of it; only an X server lets a program do either, so
+// X comes first and Wayland is the fallback.
 #pragma once
 
-#include <QByteArray>
+// Chooses the platform (one the user named in QT_QPA_PLATFORM is kept),
+// then holds Qt's messages while the application object connects to a
+// display, from construction to Connected(). When no platform starts, says
+// so in one line and ends the program with status 1, where Qt would abort.
+class TDisplayConnection {
+public:
+    TDisplayConnection();
+    ~TDisplayConnection();
+    // The application object exists. Passes on what Qt said, except the
+    // failure of X when Wayland took over: then says once that the
+    // compositor decides where the windows go.
+    void Connected();
 
-struct TPlatformChoice {
-    QByteArray Platform;      // for QT_QPA_PLATFORM; empty leaves Qt's own choice
-    bool WaylandOnly = false; // placement and stacking are then the compositor's
+    TDisplayConnection(const TDisplayConnection&) = delete;
+    TDisplayConnection& operator=(const TDisplayConnection&) = delete;
+
+private:
+    bool Holding = true;
 };
-
-// Decides from the values of QT_QPA_PLATFORM, DISPLAY and WAYLAND_DISPLAY,
-// each empty when unset. A platform the user named is never overridden.
-TPlatformChoice ChoosePlatform(const QByteArray& Chosen, const QByteArray& Display,
-                               const QByteArray& WaylandDisplay);
-
-// Applies the choice to this process's environment; must run before the
-// application object exists. Where only Wayland is there, says on standard
-// error that the compositor decides where the windows go.
-void PreferPlaceablePlatform();

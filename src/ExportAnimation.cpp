@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -125,7 +126,7 @@ void TExportAnimationDialog::Update()
 void TExportAnimationDialog::ChooseFile()
 {
     const QString chosen = Dialogs().SaveFileName(
-        this, SaveDialog, FileEdit->text().isEmpty() ? LastFolder(ExportFolder) : FileEdit->text());
+        this, SaveDialog, FileEdit->text().isEmpty() ? LastFolder(ExportFolder) : FileName());
     if (!chosen.isEmpty())
         FileEdit->setText(WithFrameNumber(chosen));
 }
@@ -142,5 +143,5 @@ tavrin::TSweepExport TExportAnimationDialog::Settings() const
 
 QString TExportAnimationDialog::FileName() const
 {
-    return FileEdit->text();
+    return FileEdit->text().isEmpty() ? Folder : QDir(Folder).filePath(FileEdit->text());
 }

@@ -26,7 +26,11 @@ public:
     TExportAnimationDialog(const tavrin::SliderPositions& Current, QWidget* Parent = nullptr);
 
     tavrin::TSweepExport Settings() const;
+    // The file; a name without a folder is in Folder.
     QString FileName() const;
+
+    // The picture's folder, where the file goes unless the name says otherwise.
+    QString Folder;
 
     // The save dialog behind "Choose…"; its filter gives the formats.
     const TFileDialog SaveDialog{"Export Animation",

@@ -34,10 +34,10 @@ TCommandLine ParseCommandLine(const QCoreApplication& Application)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Turns, places, slices and reflects a picture interactively.\n\n"
-        "On a Wayland desktop the windows go through XWayland whenever DISPLAY is set, so\n"
-        "that the image opens at the screen's top-left corner and the control panel stays\n"
-        "on top; QT_QPA_PLATFORM=wayland runs them on Wayland itself, where the compositor\n"
-        "places them."));
+        "On a Wayland desktop the windows go through XWayland whenever it answers at\n"
+        "DISPLAY, so that the image opens at the screen's top-left corner and the control\n"
+        "panel stays on top; otherwise, or with QT_QPA_PLATFORM=wayland, they run on\n"
+        "Wayland itself, where the compositor places them."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption({QString::fromLatin1(ResetOption),
@@ -112,10 +112,11 @@ int main(int argc, char** argv)
     }
 
     QCoreApplication::setApplicationName(QStringLiteral("Tavrin"));
-    PreferPlaceablePlatform();
+    TDisplayConnection display;
     // On Wayland the compositor finds the icon and the launcher by this name.
     QGuiApplication::setDesktopFileName(QStringLiteral(TAVRIN_APP_ID));
     TApplication Application(argc, argv);
+    display.Connected();
     TApplication::setWindowIcon(QIcon(QStringLiteral(":/pictures/icon.png")));
     const TCommandLine line = ParseCommandLine(Application);
     TQtSoundPlayer Sounds;

@@ -6,9 +6,9 @@
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -357,6 +357,7 @@ bool TForm1::LoadImage(const std::function<tavrin::TWin()>& Read)
         OutputSurface->swap(output);
         Rendered.SetComplete(OutputSurface->Width(), OutputSurface->Height());
         ShownPositions.reset();
+        AsLoaded = true;
     } catch (const std::exception& error) {
         TApplication::HandleException(error);
         return false;
@@ -387,12 +388,25 @@ tavrin::TWin& TForm1::Output()
 
 void TForm1::ShowPositions(const tavrin::SliderPositions& Positions)
 {
+    AsLoaded = false;
     Rendered.SetPositions(OutputSurface->Width(), OutputSurface->Height(), Positions);
     ShownPositions = Positions;
     if (ZoomFactor < 1)
         ShowLiveView();
     Stale = rect();
     PaintStaleVisible();
+}
+
+void TForm1::ShowAgain(const tavrin::SliderPositions& Positions)
+{
+    if (!AsLoaded)
+        return ShowPositions(Positions);
+    *OutputSurface = *SourceSurface;
+    Rendered.SetComplete(OutputSurface->Width(), OutputSurface->Height());
+    ShownPositions.reset();
+    if (ZoomFactor < 1)
+        ShowLiveView();
+    repaint();
 }
 
 tavrin::TViewSize TForm1::ShownSize() const
@@ -535,6 +549,9 @@ void TForm1::ActualPixels1Click()
 
 QRegion TForm1::VisiblePart() const
 {
+    // Wayland never tells a window where it is: all of it may show.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        return rect();
     const QRect window(mapToGlobal(QPoint(0, 0)), size());
     QRegion shown;
     for (const QScreen* screen : QGuiApplication::screens())
@@ -734,23 +751,25 @@ void TForm1::wheelEvent(QWheelEvent* Event)
 
 void TForm1::dragEnterEvent(QDragEnterEvent* Event)
 {
-    if (!DroppedImage(Event->mimeData()).isEmpty())
+    if (!DroppedImage(Event->mimeData()).isEmpty() && !QApplication::activeModalWidget())
         Event->acceptProposedAction();
 }
 
 void TForm1::dropEvent(QDropEvent* Event)
 {
+    // While a dialog waits (an export's progress, a file dialog), a picture
+    // opened would change the surfaces under it or take the dialog's name.
     const QString name = DroppedImage(Event->mimeData());
-    if (name.isEmpty())
+    if (name.isEmpty() || QApplication::activeModalWidget())
         return;
     Event->acceptProposedAction();
     // Opened after the drop has finished, so that an error box does not hold
     // up the other program's drag; not once the program is closing and the
-    // surfaces are gone.
+    // surfaces are gone, nor if a dialog has opened meanwhile.
     QMetaObject::invokeMethod(
         this,
         [this, name] {
-            if (OutputSurface)
+            if (OutputSurface && !QApplication::activeModalWidget())
                 OpenFile(name);
         },
         Qt::QueuedConnection);

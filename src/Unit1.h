@@ -51,6 +51,10 @@ public:
     // painted at once where a screen shows the window, elsewhere when it
     // comes into view or is read.
     void ShowPositions(const tavrin::SliderPositions& Positions);
+    // After the output was drawn over (an export): shows again what it
+    // showed, the picture as loaded while no step has come since the load,
+    // else the render of Positions.
+    void ShowAgain(const tavrin::SliderPositions& Positions);
     // The zoom, 1 at actual size: the window shows the output zoomed to
     // ViewSize(width, height, Zoom) device pixels.
     double Zoom() const { return ZoomFactor; }
@@ -179,6 +183,8 @@ private:
     bool SoundSwitch = false;
     bool HasImage = false;
     bool Pasted = false;
+    // No slider step since the picture was loaded: the output is the picture.
+    bool AsLoaded = false;
     std::unique_ptr<tavrin::TWin> SourceSurface;
     std::unique_ptr<tavrin::TWin> OutputSurface;
     // Which tiles of the output hold the render of the current positions.

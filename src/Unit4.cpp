@@ -323,6 +323,12 @@ void TForm4::SaveAs(const QString& Initial)
 void TForm4::ExportAnimation1Click()
 {
     TExportAnimationDialog dialog(Positions(), this);
+    // A name typed without a folder goes beside the picture; a pasted one has
+    // no folder and goes where the last export went, or home.
+    const QString last = LastFolder(ExportFolder);
+    dialog.Folder = !Canvas.IsPasted() ? QFileInfo(Canvas.CurrentFile()).absolutePath()
+                    : last.isEmpty()   ? QDir::homePath()
+                                       : last;
     if (dialog.exec() == QDialog::Accepted)
         ExportAnimation(dialog.Settings(), dialog.FileName());
 }
@@ -359,7 +365,7 @@ bool TForm4::ExportAnimation(const tavrin::TSweepExport& Settings, const QString
     } catch (const std::exception& error) {
         TApplication::HandleException(error);
     }
-    ScrollBar1Change(); // the canvas shows the sliders again
+    Canvas.ShowAgain(Positions()); // as it was before the export
     return written;
 }
 

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
@@ -29,6 +31,22 @@ bool EndsWithBitmap(const std::string& FileName)
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return char(std::tolower(c)); });
     return extension == ".bmp";
+}
+
+// Renames From to To; a failure names Target, the file the user sees.
+void Move(const std::string& From, const std::string& To, const std::string& Target)
+{
+    if (std::rename(From.c_str(), To.c_str()) != 0)
+        throw SurfaceError("Cannot replace file " + Target + ": " + std::strerror(errno));
+}
+
+// Moves File to Aside; false when there is no File.
+bool MoveAside(const std::string& File, const std::string& Aside)
+{
+    if (access(File.c_str(), F_OK) != 0 && errno == ENOENT)
+        return false;
+    Move(File, Aside, File);
+    return true;
 }
 
 class TStillSequence : public TFrameWriter {
@@ -68,12 +86,34 @@ public:
                 (!S_ISREG(old.st_mode) || access(target.c_str(), W_OK) != 0))
                 throw SurfaceError("Cannot create file " + target);
         }
-        for (std::int64_t n = 1; n <= Count; ++n) {
-            const std::string target = FrameFileName(Pattern, n);
-            if (std::rename(FrameFileName(Inside, n).c_str(), target.c_str()) != 0)
-                throw SurfaceError("Cannot create file " + target);
+        // A rename can still fail (an append-only file, another user's file
+        // in a sticky folder): the old files move aside first and come back
+        // on any failure, so the folder holds either the whole new sequence
+        // or the old one as it was.
+        const std::string aside = Hidden + "old/"; // no digit: never a frame's name
+        if (mkdir(aside.c_str(), 0700) != 0)
+            throw SurfaceError("Cannot create file " + FrameFileName(Pattern, 1));
+        std::vector<bool> moved(std::size_t(Count) + 1, false);
+        std::int64_t placed = 0;
+        try {
+            for (std::int64_t n = 1; n <= Count; ++n)
+                moved[std::size_t(n)] =
+                    MoveAside(FrameFileName(Pattern, n), aside + std::to_string(n));
+            for (; placed < Count; ++placed) {
+                const std::string target = FrameFileName(Pattern, placed + 1);
+                Move(FrameFileName(Inside, placed + 1), target, target);
+            }
+        } catch (const SurfaceError&) {
+            for (std::int64_t n = 1; n <= placed; ++n)
+                std::rename(FrameFileName(Pattern, n).c_str(), FrameFileName(Inside, n).c_str());
+            for (std::int64_t n = 1; n <= Count; ++n)
+                if (moved[std::size_t(n)])
+                    std::rename((aside + std::to_string(n)).c_str(),
+                                FrameFileName(Pattern, n).c_str());
+            throw;
         }
-        rmdir(Hidden.c_str());
+        std::error_code ignored;
+        std::filesystem::remove_all(Hidden, ignored);
         Hidden.clear();
     }
 

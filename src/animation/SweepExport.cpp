@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <memory>
 #include <optional>
+
+#include <sys/stat.h>
 
 #include "SaveFile.h"
 #include "SurfaceError.h"
@@ -41,11 +44,25 @@ std::unique_ptr<TFrameWriter> MakeAnimationWriter(TFormat Format, const TWin& Fr
                                    : MakeGifWriter(Frame.Width(), Frame.Height(), Options, Put);
 }
 
+// The folder must be there and the name must be one a file can have.
+void CheckPlace(const std::string& FileName)
+{
+    const std::size_t slash = FileName.rfind('/');
+    const std::string name = slash == std::string::npos ? FileName : FileName.substr(slash + 1);
+    if (name.empty() || name == "." || name == ".." || name.size() > NAME_MAX)
+        throw SurfaceError("Cannot write " + FileName + ": that is not a file name");
+    const std::string folder = slash == std::string::npos ? "." : FileName.substr(0, slash + 1);
+    struct stat place;
+    if (stat(folder.c_str(), &place) != 0 || !S_ISDIR(place.st_mode))
+        throw SurfaceError("Cannot write " + FileName + ": there is no folder " + folder);
+}
+
 } // namespace
 
 void CheckExport(const TSweepExport& Export, const std::string& FileName)
 {
     FormatOf(FileName);
+    CheckPlace(FileName);
     SweepFrameCount(Export.Sweep);
     if (Export.Options.Fps < 1 || Export.Options.Fps > 100)
         throw SurfaceError("The frame rate must be 1 to 100 frames a second");
@@ -56,6 +73,7 @@ void CheckExport(const TSweepExport& Export, const std::string& FileName)
 std::uint64_t EstimateExportBytes(const TWin& Source, const TSweepExport& Export,
                                   const std::string& FileName)
 {
+    CheckExport(Export, FileName);
     const TFormat format = FormatOf(FileName);
     const std::uint64_t frames = std::uint64_t(SweepFrameCount(Export.Sweep));
     TWin frame(Source.Width(), Source.Height());

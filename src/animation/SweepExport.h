@@ -24,12 +24,13 @@ struct TSweepExport {
 constexpr std::uint64_t LargeExportBytes = std::uint64_t(1) << 30;
 
 // Throws SurfaceError, naming what Tavrin writes, for a name that is
-// neither a frame-number pattern, nor .webp, nor .gif, and for options out
-// of range or a sweep of too many frames.
+// neither a frame-number pattern, nor .webp, nor .gif, for a folder that
+// is not there, and for options out of range or a sweep of too many frames.
 void CheckExport(const TSweepExport& Export, const std::string& FileName);
 
 // About how many bytes the export writes: every frame is taken to cost what
-// the first one costs encoded alone (a bitmap's size for stills).
+// the first one costs encoded alone (a bitmap's size for stills). Checks
+// the export first, so that nothing is encoded for one that cannot be.
 std::uint64_t EstimateExportBytes(const TWin& Source, const TSweepExport& Export,
                                   const std::string& FileName);
 

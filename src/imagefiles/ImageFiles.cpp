@@ -337,8 +337,14 @@ void WriteWithQt(const TWin& Image, const QString& FileName, const QString& Exte
 {
     const std::string name = FileName.toStdString();
     // The surface's rows are blue, green, red: Qt reads them where they are.
-    const QImage view(Image.Bits, Image.Width(), Image.Height(), qsizetype(Image.Stride),
-                      QImage::Format_BGR888);
+    QImage view(Image.Bits, Image.Width(), Image.Height(), qsizetype(Image.Stride),
+                QImage::Format_BGR888);
+    // A new image takes the screen's resolution in the program and 100 dpi
+    // elsewhere; every file says 100 dpi, so that the program and the
+    // renderer write the very same bytes.
+    constexpr int DotsPerMeter = 3937; // 100 dpi
+    view.setDotsPerMeterX(DotsPerMeter);
+    view.setDotsPerMeterY(DotsPerMeter);
     QSaveFile file(FileName);
     if (!file.open(QIODevice::WriteOnly))
         throw SurfaceError("Cannot create file " + name);

@@ -9,7 +9,11 @@
 #include <set>
 #include <vector>
 
+#include <fcntl.h>
 #include <gif_lib.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 #include <webp/demux.h>
 
@@ -447,6 +451,16 @@ TEST_F(SweepExportTest, FailuresLeaveNothingBehind)
     const TWin wide(16384, 1);
     EXPECT_THROW(EstimateExportBytes(wide, settings, (Dir / "w.webp").string()), SurfaceError);
     EXPECT_THROW(Export(wide, settings, "w.webp"), SurfaceError);
+    // A place that cannot be written is refused before a frame is encoded:
+    // the message is about the folder or the name, not WebP's size limit.
+    for (const std::string& name :
+         {std::string("missing/w.webp"), std::string("w.webp/"), std::string(300, 'w') + ".webp"})
+        try {
+            EstimateExportBytes(wide, settings, (Dir / name).string());
+            ADD_FAILURE() << name << " was estimated";
+        } catch (const SurfaceError& error) {
+            EXPECT_EQ(std::string(error.what()).find("WebP"), std::string::npos) << error.what();
+        }
 
     for (const char* name : {"a.png", "a", "a.webp.bmp"})
         EXPECT_THROW(Export(source, settings, name), SurfaceError) << name;
@@ -455,6 +469,36 @@ TEST_F(SweepExportTest, FailuresLeaveNothingBehind)
     settings.Options = {25, 0};
     EXPECT_THROW(Export(source, settings, "a.webp"), SurfaceError);
     EXPECT_EQ(Files(), std::vector<std::string>{"b-3.bmp"});
+}
+
+// Sets or clears the append-only attribute, which lets a file be neither
+// renamed nor replaced, even by root; false where the file system has none.
+bool SetAppendOnly(const fs::path& File, bool On)
+{
+    const int fd = open(File.c_str(), O_RDONLY);
+    int flags = 0;
+    bool done = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = On ? flags | FS_APPEND_FL : flags & ~FS_APPEND_FL;
+    done = done && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    close(fd);
+    return done;
+}
+
+TEST_F(SweepExportTest, StillsReplaceAnOldSequenceWhollyOrNotAtAll)
+{
+    for (int n = 1; n <= 13; ++n)
+        std::ofstream(Dir / ("f-" + std::to_string(n) + ".bmp")) << "old " << n;
+    if (!SetAppendOnly(Dir / "f-6.bmp", true))
+        GTEST_SKIP() << "no append-only files here (root on ext4, xfs or btrfs has them)";
+    TSweepExport settings;
+    settings.Sweep = {Slider::Angle, 0, 10, 1}; // 11 frames over 13 old ones
+    EXPECT_THROW(Export(test::RandomPicture(11, 9, 8), settings, "f-%d.bmp"), SurfaceError);
+    SetAppendOnly(Dir / "f-6.bmp", false);
+    for (int n = 1; n <= 13; ++n) {
+        const std::vector<std::uint8_t> bytes = ReadAll(Dir / ("f-" + std::to_string(n) + ".bmp"));
+        EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "old " + std::to_string(n));
+    }
+    EXPECT_EQ(Files().size(), 13u); // and no hidden folder left
 }
 
 TEST_F(SweepExportTest, EstimateIsTheFirstFrameTimesTheFrames)

@@ -134,7 +134,22 @@ inline int RunUntilExit(const std::function<void()>& Action, int GiveUpMs = 1000
     return QCoreApplication::exec();
 }
 
-// What the program remembers goes to a private folder, fresh for every run.
+// QtTest's own message handler, which logs every message of a test.
+inline QtMessageHandler QtTestMessages = nullptr;
+
+// A handler entered again while it runs only warns in the program; in every
+// window test it is a failure of the test function that caused it.
+inline void FailOnReentry(QtMsgType Type, const QMessageLogContext& Context, const QString& Text)
+{
+    QtTestMessages(Type, Context, Text);
+    if (Type == QtWarningMsg && Text.contains(QLatin1String("entered again while it runs")))
+        QTest::qFail(qPrintable(Text), Context.file ? Context.file : __FILE__,
+                     Context.file ? Context.line : __LINE__);
+}
+
+// QTest::qExec in its three steps, with FailOnReentry in front of the log
+// that the first step opens. What the program remembers goes to a private
+// folder, fresh for every run.
 #define TAVRIN_TEST_MAIN(TestClass)                                                           \
     int main(int argc, char** argv)                                                           \
     {                                                                                         \
@@ -143,5 +158,9 @@ inline int RunUntilExit(const std::function<void()>& Action, int GiveUpMs = 1000
         qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath("data")));                   \
         TApplication application(argc, argv);                                                 \
         TestClass test;                                                                       \
-        return QTest::qExec(&test, argc, argv);                                               \
+        QTest::qInit(&test, argc, argv);                                                      \
+        QtTestMessages = qInstallMessageHandler(FailOnReentry);                               \
+        const int failures = QTest::qRun();                                                   \
+        QTest::qCleanup();                                                                    \
+        return failures;                                                                      \
     }

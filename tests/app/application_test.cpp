@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "AppTestSupport.h"
+#include "HandlerGuard.h"
 
 namespace {
 
@@ -49,6 +50,7 @@ private slots:
     void minimizeHidesTheOthersUntilTheMainFormIsBack();
     void fileFiltersBecomeQtFilters();
     void chosenSaveFilterSuppliesTheExtension();
+    void handlerEnteredAgainFailsTheTest();
 };
 
 void TestApplication::exceptionFromAHandlerIsShownAndTheProgramGoesOn()
@@ -191,6 +193,18 @@ void TestApplication::chosenSaveFilterSuppliesTheExtension()
              dir.filePath(QStringLiteral("named.jpeg")));
     QCOMPARE(filters, (QStringList{"Bitmap Files (*.bmp)", "PNG Images (*.png)",
                                    "PNG Images (*.png)"}));
+}
+
+// Fails on purpose, run alone by a test that expects it to (see
+// tests/CMakeLists.txt): the shared main turns the guard's warning into a
+// failure of every window test.
+void TestApplication::handlerEnteredAgainFailsTheTest()
+{
+    if (qEnvironmentVariableIsEmpty("TAVRIN_ENTER_AGAIN"))
+        QSKIP("run by window_tests_fail_on_reentry");
+    int depth = 0;
+    const THandlerGuard first(depth, "Button1Click");
+    const THandlerGuard again(depth, "Button1Click");
 }
 
 TAVRIN_TEST_MAIN(TestApplication)

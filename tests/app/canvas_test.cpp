@@ -2,6 +2,7 @@
 // an open is cancelled or fails, painting at actual size, dragging, dropping,
 // the popup menu and the sounds.
 #include <QBuffer>
+#include <QDialog>
 #include <QImage>
 #include <QMenu>
 #include <QMimeData>
@@ -436,6 +437,19 @@ void TestCanvas::droppedBitmapOpens()
     const QString photo = MakeImage(*Dir, QStringLiteral("photo.PNG"), AWidth, AHeight, ASeed);
     QVERIFY(DropFile(*form, photo));
     QTRY_COMPARE(form->CurrentFile(), photo);
+    QVERIFY(HoldsFixture(form->Output(), AWidth, AHeight, ASeed));
+
+    // Never while a dialog waits (an export's progress, a file dialog), nor
+    // when the drop came just before the dialog opened.
+    QDialog waiting;
+    waiting.setModal(true);
+    waiting.show();
+    QVERIFY(!DropFile(*form, FileB));
+    waiting.hide();
+    QVERIFY(DropFile(*form, FileB));
+    waiting.show();
+    QCoreApplication::processEvents();
+    QCOMPARE(form->CurrentFile(), photo);
     QVERIFY(HoldsFixture(form->Output(), AWidth, AHeight, ASeed));
 }
 

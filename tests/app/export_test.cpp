@@ -55,6 +55,7 @@ private slots:
     void dialogWritesWhatTheRendererWrites();
     void canvasShowsTheFramesAndCancelLeavesNoFile();
     void largeExportAsksFirst();
+    void afterAnExportThePictureIsAsLoadedAndFilesAreTheRenderers();
 };
 
 void TestExport::init()
@@ -229,6 +230,50 @@ void TestExport::largeExportAsksFirst()
     QVERIFY(Program->Panel.ExportAnimation(settings, Dir->filePath(QStringLiteral("c-%d.bmp"))));
     QCOMPARE(Dialogs->Questions.size(), 1);
     QVERIFY(QFile::exists(Dir->filePath(QStringLiteral("c-3.bmp"))));
+}
+
+// The picture just opened, no slider moved: a sweep of PNG stills named
+// without a folder, then Save As PNG. The stills go beside the picture, the
+// canvas still shows the picture as loaded (not the render of the sliders'
+// start, which blacks the last column of this odd-sized picture), and every
+// file has tavrin-render's very bytes, resolution included.
+void TestExport::afterAnExportThePictureIsAsLoadedAndFilesAreTheRenderers()
+{
+    const tavrin::TWin loaded = tavrin::ReadImageFile(File);
+    QVERIFY(!SamePixels(loaded, Rendered(loaded, SliderPositions())));
+    QAction* exportAction = MenuAction(Program->Panel, QStringLiteral("Export Animation…"));
+    QVERIFY(exportAction);
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<TExportAnimationDialog*>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        dialog->SliderBox->setCurrentIndex(int(Slider::Angle));
+        dialog->FromBox->setValue(0);
+        dialog->ToBox->setValue(2);
+        dialog->StepBox->setValue(1);
+        dialog->FileEdit->setText(QStringLiteral("s-%d.png"));
+        dialog->Buttons->button(QDialogButtonBox::Ok)->click();
+    });
+    exportAction->trigger();
+    QVERIFY(Dialogs->Errors.isEmpty());
+    QVERIFY(SamePixels(Program->Canvas.Output(), loaded));
+    QVERIFY(Shows(Program->Canvas, loaded));
+
+    Dialogs->SaveAnswers = {Dir->filePath(QStringLiteral("saved.png"))};
+    Program->Panel.SaveAs1Click();
+    const auto renderer = [&](const QStringList& Arguments) {
+        QProcess process;
+        process.start(QStringLiteral(TAVRIN_RENDER), QStringList{File} + Arguments);
+        return process.waitForFinished(30000) && process.exitCode() == 0;
+    };
+    QVERIFY(renderer({Dir->filePath(QStringLiteral("cli-saved.png"))}));
+    QVERIFY(renderer({Dir->filePath(QStringLiteral("cli-%d.png")), QStringLiteral("--sweep"),
+                      QStringLiteral("angle:0:2")}));
+    for (const QString& name : {QStringLiteral("saved.png"), QStringLiteral("1.png"),
+                                QStringLiteral("2.png"), QStringLiteral("3.png")}) {
+        const QByteArray ours = ReadFile(Dir->filePath(name.startsWith('s') ? name : "s-" + name));
+        QVERIFY2(!ours.isEmpty(), qPrintable(name));
+        QVERIFY2(ours == ReadFile(Dir->filePath("cli-" + name)), qPrintable(name));
+    }
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 
+#include "AppTestSupport.h"
 #include "line.h"
 #include "ui_line_form.h"
 
@@ -488,5 +489,5 @@ void TLineTest::ClicksPassThrough()
     QCOMPARE(Parent.childAt(60, 30), &Button);
 }
 
-QTEST_MAIN(TLineTest)
+TAVRIN_TEST_MAIN(TLineTest)
 #include "line_test.moc"

@@ -1,53 +1,82 @@
-// The platform the windows run on: an X server wherever there is one, since
-// only there can the canvas place itself and the panel stay on top; Wayland
-// alone with a note; and never against the user's own choice.
+// The platform the windows run on, seen from outside: the program itself is
+// started where no X server answers at DISPLAY. Wayland takes over where a
+// compositor runs; where none does, the program says so in one line and
+// ends with status 1, never by a crash.
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
-
-#include "DisplayPlatform.h"
 
 class TPlatformTest : public QObject {
     Q_OBJECT
 private slots:
-    void choice_data();
-    void choice();
+    void init();
+    void cleanup();
+    void noDisplayIsOneLineAndStatusOne();
+    void waylandTakesOverWhereNoXServerAnswers();
+
+private:
+    QByteArray Display = ":4242";
+    QTemporaryDir Runtime;
+    QProcess Program;
+    QProcess Compositor;
 };
 
-void TPlatformTest::choice_data()
+void TPlatformTest::init()
 {
-    QTest::addColumn<QByteArray>("chosen");
-    QTest::addColumn<QByteArray>("display");
-    QTest::addColumn<QByteArray>("waylandDisplay");
-    QTest::addColumn<QByteArray>("platform");
-    QTest::addColumn<bool>("waylandOnly");
-
-    QTest::newRow("Wayland desktop with XWayland") << QByteArray() << QByteArray(":0")
-                                                   << QByteArray("wayland-0") << QByteArray("xcb")
-                                                   << false;
-    QTest::newRow("X11 desktop") << QByteArray() << QByteArray(":1") << QByteArray()
-                                 << QByteArray("xcb") << false;
-    QTest::newRow("Wayland alone") << QByteArray() << QByteArray() << QByteArray("wayland-1")
-                                   << QByteArray("wayland") << true;
-    QTest::newRow("user chose Wayland") << QByteArray("wayland") << QByteArray(":0")
-                                        << QByteArray("wayland-0") << QByteArray() << false;
-    QTest::newRow("user chose offscreen, Wayland alone")
-        << QByteArray("offscreen") << QByteArray() << QByteArray("wayland-0") << QByteArray()
-        << false;
-    QTest::newRow("no display at all") << QByteArray() << QByteArray() << QByteArray()
-                                       << QByteArray() << false;
+    while (QFile::exists("/tmp/.X11-unix/X" + Display.mid(1)))
+        Display = ':' + QByteArray::number(Display.mid(1).toInt() + 1);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* variable :
+         {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "QT_IM_MODULE", "XDG_SESSION_TYPE"})
+        environment.remove(QString::fromLatin1(variable));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), Runtime.path());
+    environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(Display));
+    Program.setProcessEnvironment(environment);
+    Compositor.setProcessEnvironment(environment);
 }
 
-void TPlatformTest::choice()
+void TPlatformTest::cleanup()
 {
-    QFETCH(QByteArray, chosen);
-    QFETCH(QByteArray, display);
-    QFETCH(QByteArray, waylandDisplay);
-    QFETCH(QByteArray, platform);
-    QFETCH(bool, waylandOnly);
-
-    const TPlatformChoice choice = ChoosePlatform(chosen, display, waylandDisplay);
-    QCOMPARE(choice.Platform, platform);
-    QCOMPARE(choice.WaylandOnly, waylandOnly);
+    for (QProcess* process : {&Program, &Compositor}) {
+        process->kill();
+        process->waitForFinished();
+    }
 }
 
-QTEST_APPLESS_MAIN(TPlatformTest)
+void TPlatformTest::noDisplayIsOneLineAndStatusOne()
+{
+    Program.start(QStringLiteral(TAVRIN_PROGRAM), {QStringLiteral(TAVRIN_PICTURE)});
+    QVERIFY(Program.waitForFinished(20000));
+    QCOMPARE(Program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(Program.exitCode(), 1);
+    QCOMPARE(Program.readAllStandardError(),
+             "Tavrin cannot reach a display: DISPLAY=" + Display +
+                 " has no X server, and WAYLAND_DISPLAY is not set and wayland-0 has no Wayland "
+                 "compositor.\n");
+}
+
+void TPlatformTest::waylandTakesOverWhereNoXServerAnswers()
+{
+    const QString weston = QStandardPaths::findExecutable(QStringLiteral("weston"));
+    if (weston.isEmpty())
+        QSKIP("weston is not installed (scripts/setup.sh installs it)");
+    // A compositor with no seat, as on a machine without keyboard or mouse.
+    Compositor.start(weston, {QStringLiteral("--backend=headless-backend.so"),
+                              QStringLiteral("--socket=tavrin-test"),
+                              QStringLiteral("--idle-time=0")});
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(Runtime.filePath(QStringLiteral("tavrin-test"))),
+                             10000);
+    QProcessEnvironment environment = Program.processEnvironment();
+    environment.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("tavrin-test"));
+    Program.setProcessEnvironment(environment);
+    // No picture: the open dialog and its line edit show at once.
+    Program.start(QStringLiteral(TAVRIN_PROGRAM));
+    QByteArray errors;
+    QTRY_VERIFY_WITH_TIMEOUT((errors += Program.readAllStandardError()).contains("run on Wayland"),
+                             20000);
+    QVERIFY2(!Program.waitForFinished(3000), "the program ended on Wayland");
+}
+
+QTEST_GUILESS_MAIN(TPlatformTest)
 #include "platform_test.moc"

@@ -133,5 +133,5 @@ void TestVisible::everyStepOfASequenceShowsTheCurrentSettings()
     QVERIFY(SamePixels(Program->Canvas.Output(), expected));
 }
 
-QTEST_MAIN(TestVisible)
+TAVRIN_TEST_MAIN(TestVisible)
 #include "visible_test.moc"
