@@ -22,6 +22,9 @@ inline const QString OpenFolder = QStringLiteral("Folders/Open");
 inline const QString SaveFolder = QStringLiteral("Folders/SaveAs");
 inline const QString ExportFolder = QStringLiteral("Folders/Export");
 
+// The zoom chosen last: "fit" or a percentage, as --zoom takes it.
+inline const QString ZoomKey = QStringLiteral("View/Zoom");
+
 // The folder of the last file chosen in Dialog, or an empty string.
 QString LastFolder(const QString& Dialog);
 // Remembers the folder that holds File for Dialog.

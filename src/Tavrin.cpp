@@ -23,8 +23,7 @@ const char* const ResetOption = "reset-preferences";
 
 struct TCommandLine {
     QString File; // empty: ask
-    std::optional<double> Zoom; // none: actual size
-    bool Fit = false;
+    std::optional<TZoomChoice> Zoom; // none: as the canvas remembers it
 };
 
 // Parses the command line; prints help, the version or an error and exits
@@ -47,7 +46,8 @@ TCommandLine ParseCommandLine(const QCoreApplication& Application)
     const QCommandLineOption zoom(
         QStringLiteral("zoom"),
         QStringLiteral("Start zoomed: \"fit\" shows the whole picture on the screen, a number "
-                       "from 6.25 to 1600 is a percentage. Without it: actual size."),
+                       "from 6.25 to 1600 is a percentage. Without it: the zoom chosen last, at "
+                       "first actual size."),
         QStringLiteral("fit|PERCENT"));
     parser.addOption(zoom);
     parser.addPositionalArgument(QStringLiteral("file"),
@@ -66,17 +66,10 @@ TCommandLine ParseCommandLine(const QCoreApplication& Application)
     if (!files.isEmpty())
         line.File = files.constFirst();
     if (parser.isSet(zoom)) {
-        const QString value = parser.value(zoom);
-        bool number = false;
-        const double percent = value.toDouble(&number);
-        if (value == QLatin1String("fit")) {
-            line.Fit = true;
-        } else if (number && percent >= 100 * tavrin::ZoomSteps.front() &&
-                   percent <= 100 * tavrin::ZoomSteps.back()) {
-            line.Zoom = percent / 100;
-        } else {
+        line.Zoom = ReadZoomChoice(parser.value(zoom));
+        if (!line.Zoom) {
             std::fprintf(stderr, "tavrin: --zoom takes \"fit\" or a percentage from 6.25 to 1600, "
-                                 "not \"%s\".\n", qPrintable(value));
+                                 "not \"%s\".\n", qPrintable(parser.value(zoom)));
             std::exit(EXIT_FAILURE); // as for the parser's own errors
         }
     }
@@ -121,8 +114,8 @@ int main(int argc, char** argv)
     const TCommandLine line = ParseCommandLine(Application);
     TQtSoundPlayer Sounds;
     TForm1 Form1(line.File, Sounds);
-    if (line.Fit || line.Zoom)
-        Form1.StartZoomed(line.Zoom);
+    if (line.Zoom)
+        Form1.StartZoomed(*line.Zoom);
     TForm2 Form2;
     TForm3 Form3;
     TForm4 Form4(Form1);

@@ -219,6 +219,9 @@ void TForm1::FormCreate(const QString& CommandLineFile)
 {
     FileName = CommandLineFile;
     SoundSwitch = Preference(SoundKey, true).toBool();
+    // The zoom the user chose last; the command line may choose another.
+    if (const auto zoom = ReadZoomChoice(Preference(ZoomKey).toString()))
+        StartZoomed(*zoom);
     SourceSurface = std::make_unique<tavrin::TWin>(32, 32);
     OutputSurface = std::make_unique<tavrin::TWin>(32, 32);
 }
@@ -518,11 +521,30 @@ void TForm1::ShowZoom()
     ZoomOut1->setEnabled(tavrin::NextZoomStep(ZoomFactor, -1) != ZoomFactor);
 }
 
+std::optional<TZoomChoice> ReadZoomChoice(const QString& Text)
+{
+    if (Text == QLatin1String("fit"))
+        return TZoomChoice();
+    bool number = false;
+    const double percent = Text.toDouble(&number);
+    if (number && percent >= 100 * tavrin::ZoomSteps.front() &&
+        percent <= 100 * tavrin::ZoomSteps.back())
+        return percent / 100;
+    return std::nullopt;
+}
+
+void TForm1::RememberZoom()
+{
+    SetPreference(ZoomKey,
+                  FitMode ? QStringLiteral("fit") : QString::number(ZoomFactor * 100, 'g', 17));
+}
+
 void TForm1::ZoomIn1Click()
 {
     TAVRIN_GUARD_HANDLER();
     FitMode = false;
     SetZoom(tavrin::NextZoomStep(ZoomFactor, 1));
+    RememberZoom();
 }
 
 void TForm1::ZoomOut1Click()
@@ -530,6 +552,7 @@ void TForm1::ZoomOut1Click()
     TAVRIN_GUARD_HANDLER();
     FitMode = false;
     SetZoom(tavrin::NextZoomStep(ZoomFactor, -1));
+    RememberZoom();
 }
 
 void TForm1::FitOnScreen1Click()
@@ -538,6 +561,7 @@ void TForm1::FitOnScreen1Click()
     FitMode = true;
     SetZoom(FitZoomHere());
     move(screen()->availableGeometry().topLeft());
+    RememberZoom();
 }
 
 void TForm1::ActualPixels1Click()
@@ -545,6 +569,7 @@ void TForm1::ActualPixels1Click()
     TAVRIN_GUARD_HANDLER();
     FitMode = false;
     SetZoom(1);
+    RememberZoom();
 }
 
 QRegion TForm1::VisiblePart() const
@@ -747,6 +772,7 @@ void TForm1::wheelEvent(QWheelEvent* Event)
     WheelRest = 0;
     FitMode = false;
     SetZoom(tavrin::NextZoomStep(ZoomFactor, direction), Event->position().toPoint());
+    RememberZoom();
 }
 
 void TForm1::dragEnterEvent(QDragEnterEvent* Event)

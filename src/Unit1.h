@@ -33,6 +33,11 @@ QString OpenImageFilter();
 // The Save As dialog's filters: one for each format that can be written.
 QString SaveImageFilter();
 
+// A zoom as --zoom and the preferences give it: none for Fit on Screen.
+using TZoomChoice = std::optional<double>;
+// "fit", or a percentage within the zoom steps; nothing for any other text.
+std::optional<TZoomChoice> ReadZoomChoice(const QString& Text);
+
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
@@ -165,6 +170,8 @@ private:
     // milliseconds, so that events are served between slices.
     void RefineView();
     void ShowZoom();
+    // Keeps the zoom the user chose for the next start.
+    void RememberZoom();
     // Opens the current file, or asks for one while nothing is open.
     void OpenOrAsk();
     // At Fit on Screen, a first view of a large JPEG from a reduced decode,

@@ -108,6 +108,11 @@ void TestMemory::switchFolderAndExportFieldsLastUntilReset()
 {
     QVERIFY(StartProgram(13, 9, 2));
     Command("BeSilent1")->trigger();
+    for (QAction* item : Program->Canvas.actions())
+        if (item->text() == QStringLiteral("Zoom Out"))
+            item->trigger();
+    const double zoom = Program->Canvas.Zoom();
+    QVERIFY(zoom < 1);
     auto export_ = std::make_unique<TExportAnimationDialog>(Program->Panel.Positions());
     export_->SliderBox->setCurrentText(QStringLiteral("Y-Slice"));
     export_->StepBox->setValue(3);
@@ -118,6 +123,7 @@ void TestMemory::switchFolderAndExportFieldsLastUntilReset()
     QVERIFY(Restart(QString()));
     QCOMPARE(Dialogs->OpenFolder, Dir->path());
     QCOMPARE(Player.Names, QStringList());
+    QCOMPARE(Program->Canvas.Zoom(), zoom);
     Program->Bar(Slider::YSlice)->setValue(4);
     export_ = std::make_unique<TExportAnimationDialog>(Program->Panel.Positions());
     QCOMPARE(export_->SliderBox->currentText(), QStringLiteral("Y-Slice"));
@@ -137,6 +143,7 @@ void TestMemory::switchFolderAndExportFieldsLastUntilReset()
     QVERIFY(Restart(QString()));
     QCOMPARE(Dialogs->OpenFolder, QString());
     QVERIFY(Player.Names.contains("RCLICK"));
+    QCOMPARE(Program->Canvas.Zoom(), 1.0);
     QCOMPARE(RecentMenu(), (QStringList{File, "-", "Clear List"}));
 }
 
