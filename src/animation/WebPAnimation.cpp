@@ -29,8 +29,15 @@ public:
                                std::to_string(Height));
         options.anim_params.loop_count = 0; // forever
         Config.lossless = Options.Quality ? 0 : 1;
-        if (Options.Quality)
+        if (Options.Quality) {
             Config.quality = float(*Options.Quality);
+        } else {
+            // Lossless effort: method 1 at quality 25 took a third of the time
+            // of libwebp's default (method 4, quality 75) on full-HD sweeps,
+            // for files 3 % smaller to 2 % larger; every pixel stays exact.
+            Config.method = 1;
+            Config.quality = 25;
+        }
         Picture.use_argb = Config.lossless;
         Picture.width = Width;
         Picture.height = Height;
