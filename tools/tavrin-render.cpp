@@ -1,6 +1,6 @@
 // tavrin-render: the control panel's render without the windows.
 //   tavrin-render [--x-slice N] ... [--angle N] [--render] [--quality N] INPUT OUTPUT
-//   tavrin-render --sweep angle:0:360 [--fps N] ... INPUT OUTPUT.webp
+//   tavrin-render --sweep angle:0:360 [--fps N] [--size N] ... INPUT OUTPUT.mp4
 // With no slider option and no --render, OUTPUT is INPUT as loaded.
 #include <chrono>
 #include <csignal>
@@ -47,6 +47,9 @@ constexpr const char* Usage =
     "  NAME.webp       animated WebP, lossless unless --quality is given, looping forever\n"
     "  NAME.gif        animated GIF, looping forever; frames of more than 256 colours are\n"
     "                  reduced to 256, others are stored exactly\n"
+    "  NAME.mp4        H.264 video (yuv420p), made by the ffmpeg program, which must be\n"
+    "                  on PATH; an odd width or height is padded to even with black\n"
+    "  NAME.webm       VP9 video, made by ffmpeg likewise\n"
     "  NAME-%04d.png   one still per frame, numbered from 1 (%d, %4d, %04d ...; %% is %),\n"
     "                  in any format that OUTPUT may have for a still (see --formats)\n"
     "\n"
@@ -64,13 +67,18 @@ constexpr const char* Usage =
     "Sweep options:\n"
     "  --sweep NAME:FROM:TO[:STEP]  the slider to sweep, whole numbers, STEP 1 or more\n"
     "  --fps N         frames a second, 1 to 100 (25 unless given)\n"
+    "  --size N        fits every frame within N pixels on its longer side (16 to 32767;\n"
+    "                  0, the default, is full size), averaging the pixels each one covers\n"
     "  --progress      shows frames done and time left even when standard error is not\n"
     "                  a terminal (on a terminal it is always shown)\n"
     "  --yes           writes an export estimated past 1 GiB without asking\n"
     "  Ctrl+C stops an export; it leaves no new file and keeps any old one.\n"
     "\n"
     "Other options:\n"
-    "  --quality N     1 to 100: the quality of a JPEG, or a lossy WebP at that quality\n"
+    "  --quality N     1 to 100: the quality of a JPEG, or a lossy WebP at that quality;\n"
+    "                  for a video the constant-quality factor CRF = 51 x (100 - N) / 100\n"
+    "                  for H.264 and 63 x (100 - N) / 100 for VP9, rounded; unless given\n"
+    "                  65, which is CRF 18 and 22, not to be told from the frames\n"
     "  --formats       lists the formats that can be read and written\n"
     "  --help          shows this help\n"
     "  --version       shows the version\n"
@@ -155,13 +163,17 @@ const FlagOption* FindFlagOption(std::string_view Name)
 
 bool IsSweepOption(std::string_view Name)
 {
-    return Name == "--sweep" || Name == "--fps" || Name == "--quality";
+    return Name == "--sweep" || Name == "--fps" || Name == "--quality" || Name == "--size";
 }
 
 void SetSweepOption(Job& Job, std::string_view Name, std::string_view Value)
 {
     if (Name == "--fps") {
         Job.Animation.Fps = ParseBetween(Name, Value, 1, 100);
+        return;
+    }
+    if (Name == "--size") {
+        Job.Animation.Size = ParseBetween(Name, Value, 0, tavrin::TWin::MaxSide);
         return;
     }
     if (Name == "--quality") {
@@ -214,7 +226,7 @@ Job ParseArguments(const std::vector<std::string_view>& Args)
     if (files.size() != 2)
         throw UsageError{"expected INPUT and OUTPUT"};
     if (sweepOptions && !job.Sweep)
-        throw UsageError{"--fps, --progress and --yes go with --sweep"};
+        throw UsageError{"--fps, --size, --progress and --yes go with --sweep"};
     job.Input = files[0];
     job.Output = files[1];
     if (job.Sweep) {
@@ -241,9 +253,10 @@ public:
             return;
         Drawn = now;
         const double seconds = std::chrono::duration<double>(now - Start).count();
-        const auto left = std::int64_t(seconds / double(Done) * double(Total - Done) + 0.5);
-        std::fprintf(stderr, "\rframe %lld/%lld, %lld:%02lld left ", (long long)Done,
-                     (long long)Total, (long long)(left / 60), (long long)(left % 60));
+        const std::string left =
+            tavrin::MinutesAndSeconds(seconds / double(Done) * double(Total - Done));
+        std::fprintf(stderr, "\rframe %lld/%lld, %s left ", (long long)Done, (long long)Total,
+                     left.c_str());
         if (Done == Total)
             std::fputc('\n', stderr);
         std::fflush(stderr);
@@ -280,7 +293,16 @@ extern "C" void Interrupt(int)
 void RunSweep(const Job& Job, const tavrin::TWin& Source)
 {
     const tavrin::TSweepExport sweep{*Job.Sweep, Job.Positions, Job.Animation};
-    const std::uint64_t bytes = tavrin::EstimateExportBytes(Source, sweep, Job.Output);
+    // No format stores a frame in much more than its bitmap, so only an
+    // export whose bitmaps pass the limit needs the estimate's sample.
+    const tavrin::TFrameSize size =
+        tavrin::ExportFrameSize(Source.Width(), Source.Height(), Job.Animation.Size);
+    const std::uint64_t bitmaps = std::uint64_t(tavrin::SweepFrameCount(*Job.Sweep)) *
+                                  (54 + std::uint64_t(tavrin::StrideFor(size.Width)) *
+                                            std::uint64_t(size.Height));
+    const std::uint64_t bytes = bitmaps <= tavrin::LargeExportBytes
+                                    ? bitmaps
+                                    : tavrin::EstimateExportBytes(Source, sweep, Job.Output);
     if (!MayWrite(Job, bytes))
         throw tavrin::SurfaceError(Job.Output + " would take about " +
                                    std::to_string(bytes >> 20) +

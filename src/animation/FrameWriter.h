@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "TWin.h"
 
@@ -15,6 +16,7 @@ namespace tavrin {
 struct TAnimationOptions {
     int Fps = 25;               // 1 to 100 frames a second
     std::optional<int> Quality; // 1 to 100: lossy; none: lossless where the format can be
+    int Size = 0;               // the longer side at most, from 16; 0: full size
 };
 
 // Receives the encoded bytes in order; it must not throw (the encoders are C).
@@ -35,5 +37,26 @@ std::unique_ptr<TFrameWriter> MakeWebPWriter(std::int32_t Width, std::int32_t He
 // An animated GIF that loops forever, written as the frames arrive.
 std::unique_ptr<TFrameWriter> MakeGifWriter(std::int32_t Width, std::int32_t Height,
                                             const TAnimationOptions& Options, TPut Put);
+
+enum class TVideoCodec { H264, VP9 };
+
+// What a video's quality means to its codec: a constant-quality factor.
+struct TVideoQuality {
+    int Crf;
+};
+constexpr int DefaultVideoQuality = 65;
+TVideoQuality VideoQuality(TVideoCodec Codec, std::optional<int> Quality);
+
+// The ffmpeg program on PATH, looked up now; empty when there is none.
+std::string FindFfmpeg();
+extern const char* const MissingFfmpegMessage;
+
+// H.264 in MP4 or VP9 in WebM, made by ffmpeg into the file Output (which
+// it overwrites), frames at the options' rate and nothing more. Finish waits
+// for ffmpeg; a writer destroyed unfinished ends it at once. ffmpeg's own
+// messages are in the error of a failure.
+std::unique_ptr<TFrameWriter> MakeVideoWriter(std::int32_t Width, std::int32_t Height,
+                                              const TAnimationOptions& Options, TVideoCodec Codec,
+                                              const std::string& Output);
 
 } // namespace tavrin

@@ -1,5 +1,5 @@
 // A slider sweep rendered frame by frame into an animated WebP, an animated
-// GIF or numbered stills, chosen by the file name.
+// GIF, an MP4 or WebM video or numbered stills, chosen by the file name.
 #pragma once
 
 #include <cstdint>
@@ -23,22 +23,48 @@ struct TSweepExport {
 // Past this an export asks before it writes.
 constexpr std::uint64_t LargeExportBytes = std::uint64_t(1) << 30;
 
+// The smallest longer side an export may be fitted to.
+constexpr int MinExportSize = 16;
+
 // Throws SurfaceError, naming what Tavrin writes, for a name that is
-// neither a frame-number pattern, nor .webp, nor .gif, for a folder that
-// is not there, and for options out of range or a sweep of too many frames.
+// neither a frame-number pattern nor .webp, .gif, .mp4 or .webm, for a
+// folder that is not there, and for options out of range or a sweep of too
+// many frames.
 void CheckExport(const TSweepExport& Export, const std::string& FileName);
 
-// About how many bytes the export writes: every frame is taken to cost what
-// the first one costs encoded alone (a bitmap's size for stills). Checks
-// the export first, so that nothing is encoded for one that cannot be.
+struct TFrameSize {
+    std::int32_t Width;
+    std::int32_t Height;
+};
+
+// A Width x Height frame fitted within Size pixels on its longer side,
+// keeping its shape; as it is when it fits already or Size is 0.
+TFrameSize ExportFrameSize(std::int32_t Width, std::int32_t Height, int Size);
+
+struct TExportEstimate {
+    std::uint64_t Bytes;
+    double Seconds;
+};
+
+// About what the export writes and how long it takes, from a sample: the
+// first frame exported alone (the first eight, for a video, whose first
+// frame costs more than the others), into a temporary folder, times the
+// frames. Stills are sampled as bitmaps. Checks the export first, so that
+// nothing is encoded for one that cannot be.
+TExportEstimate EstimateExport(const TWin& Source, const TSweepExport& Export,
+                               const std::string& FileName);
 std::uint64_t EstimateExportBytes(const TWin& Source, const TSweepExport& Export,
                                   const std::string& FileName);
+
+// "1:07" for 67 seconds, as a progress line shows the time left.
+std::string MinutesAndSeconds(double Seconds);
 
 // Called after each frame, with Output holding it; false cancels.
 using TExportProgress = std::function<bool(std::int64_t Done, std::int64_t Total)>;
 
-// Renders every frame of the sweep into Output, which has the size of the
-// frames, and streams it to FileName. True when the file is complete; false
+// Renders every frame of the sweep, fits it to the options' size and
+// streams it to FileName; Output, of the source's size, shows each frame as
+// it is encoded, while the next ones render on another thread. True when the file is complete; false
 // when cancelled. A cancelled or failed export (SurfaceError) leaves no new
 // file and every old one as it was.
 bool ExportSweep(const TWin& Source, TWin& Output, const TSweepExport& Export,
