@@ -28,9 +28,11 @@ struct Result {
     std::string Output; // standard output and error together
 };
 
-Result RunRenderer(const std::string& Arguments)
+// Environment: "NAME=value ..." for the renderer alone.
+Result RunRenderer(const std::string& Arguments, const std::string& Environment = "")
 {
-    const std::string command = std::string(TAVRIN_RENDER) + " " + Arguments + " 2>&1";
+    const std::string command =
+        Environment + " " + std::string(TAVRIN_RENDER) + " " + Arguments + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     EXPECT_NE(pipe, nullptr);
     std::string output;
@@ -155,10 +157,13 @@ TEST_F(RenderCli, SweepWritesWhatTheExportWrites)
     for (const std::string name : {"s.webp", "s.gif"}) {
         TWin output(Picture.Width(), Picture.Height());
         ASSERT_TRUE(ExportSweep(Picture, output, settings, (Dir / ("lib-" + name)).string(), {}));
-        // Standard input and error are not terminals here: nothing is shown or asked.
+        // Standard input and error are not terminals here: nothing is shown or
+        // asked. The renderer gets one thread, the library here every core:
+        // the bytes are the same.
         const Result r = RunRenderer(Input + " " + (Dir / name).string() +
-                                     " --y-slice 2 --sweep=angle:40:10:15 --tavrin-y 1 "
-                                     "--fps 12 </dev/null");
+                                         " --y-slice 2 --sweep=angle:40:10:15 --tavrin-y 1 "
+                                         "--fps 12 </dev/null",
+                                     "OMP_NUM_THREADS=1");
         ASSERT_EQ(r.Status, 0) << r.Output;
         EXPECT_EQ(r.Output, "");
         EXPECT_EQ(ReadAll(Dir / name), ReadAll(Dir / ("lib-" + name))) << name;
@@ -260,6 +265,82 @@ TEST_F(RenderCli, InterruptedSweepLeavesNoFile)
         left.push_back(entry.path().filename().string());
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{"big.bmp", "in.bmp"}));
+}
+
+TEST_F(RenderCli, SizeAveragesTheFullFrames)
+{
+    // 54 x 36 fitted within 18: every pixel the mean of a 3 x 3 block, in
+    // any format and on any number of threads.
+    const std::string input = (Dir / "even.bmp").string();
+    const TWin picture = test::RandomPicture(54, 36, 3);
+    picture.SaveToFile(input);
+    for (const char* threads : {"OMP_NUM_THREADS=1", "OMP_NUM_THREADS=3"}) {
+        const Result r = RunRenderer(
+            input + " " + (Dir / "small-%d.bmp").string() + " --sweep angle:0:20:20 --size 18",
+            threads);
+        ASSERT_EQ(r.Status, 0) << r.Output;
+        for (int i = 0; i < 2; ++i) {
+            SliderPositions p;
+            p[Slider::Angle] = 20 * i;
+            TWin full(54, 36);
+            Render(picture, full, p);
+            TWin expected(18, 12);
+            for (int y = 0; y < 12; ++y)
+                for (int x = 0; x < 18; ++x)
+                    for (int c = 0; c < 3; ++c) {
+                        int sum = 0;
+                        for (int v = 0; v < 3; ++v)
+                            for (int u = 0; u < 3; ++u)
+                                sum += full.Row(3 * y + v)[3 * (3 * x + u) + c];
+                        expected.Row(y)[3 * x + c] = std::uint8_t((sum + 4) / 9);
+                    }
+            EXPECT_TRUE(
+                test::SamePixels(Load("small-" + std::to_string(i + 1) + ".bmp"), expected))
+                << threads << ", frame " << i + 1;
+        }
+    }
+    // A wide frame fitted within 16 keeps its shape; one that fits stays whole.
+    EXPECT_EQ(RunRenderer(Input + " " + (Dir / "w.gif").string() + " --sweep angle:0:1 --size 16")
+                  .Status,
+              0);
+    EXPECT_EQ(RunRenderer(Input + " " + (Dir / "f-%d.bmp").string() +
+                          " --sweep angle:0:0 --size 100")
+                  .Status,
+              0);
+    EXPECT_EQ(Load("f-1.bmp").Width(), 37);
+    for (const char* bad : {"--size 15", "--size -1", "--size 40000", "--size x"}) {
+        const Result r =
+            RunRenderer(Input + " " + (Dir / "b.gif").string() + " --sweep angle:0:1 " + bad);
+        EXPECT_EQ(r.Status, 2) << bad << "\n" << r.Output;
+    }
+    EXPECT_EQ(ExportFrameSize(1920, 1080, 640).Width, 640);
+    EXPECT_EQ(ExportFrameSize(1920, 1080, 640).Height, 360);
+    EXPECT_EQ(ExportFrameSize(37, 23, 16).Height, 10); // 9.95
+    EXPECT_EQ(ExportFrameSize(3000, 1, 640).Height, 1);
+}
+
+TEST_F(RenderCli, VideoWithoutFfmpegOrInterruptedLeavesNoFile)
+{
+    std::ofstream(Dir / "old.mp4") << "old";
+    const Result missing = RunRenderer(
+        Input + " " + (Dir / "old.mp4").string() + " --sweep angle:0:3", "PATH=/nonexistent");
+    EXPECT_EQ(missing.Status, 1);
+    EXPECT_NE(missing.Output.find("ffmpeg program, which is not installed"), std::string::npos)
+        << missing.Output;
+    // 3001 frames of 300 x 200 outlast the half second before the signal.
+    const std::string input = (Dir / "big.bmp").string();
+    test::RandomPicture(300, 200, 9).SaveToFile(input);
+    const Result r = RunRenderer(input + " " + (Dir / "old.mp4").string() +
+                                 " --sweep x-position:-1500:1500 </dev/null 2>&1 & "
+                                 "sleep 0.5; kill $!; wait $!; exit $?");
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Output.find("interrupted"), std::string::npos) << r.Output;
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(Dir))
+        left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"big.bmp", "in.bmp", "old.mp4"}));
+    EXPECT_EQ(ReadAll(Dir / "old.mp4").size(), 3u);
 }
 
 TEST_F(RenderCli, LargeExportsAreWrittenOnlyWhenAllowed)
