@@ -1,5 +1,8 @@
 #include "Unit4.h"
 
+#include <chrono>
+#include <future>
+
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QDir>
@@ -322,7 +325,7 @@ void TForm4::SaveAs(const QString& Initial)
 
 void TForm4::ExportAnimation1Click()
 {
-    TExportAnimationDialog dialog(Positions(), this);
+    TExportAnimationDialog dialog(Positions(), this, &Canvas.Source());
     // A name typed without a folder goes beside the picture; a pasted one has
     // no folder and goes where the last export went, or home.
     const QString last = LastFolder(ExportFolder);
@@ -333,12 +336,32 @@ void TForm4::ExportAnimation1Click()
         ExportAnimation(dialog.Settings(), dialog.FileName());
 }
 
+// The export's size: its bitmaps' when they stay under the limit, or else a
+// sample encoded on a thread of its own while a busy dialog keeps the
+// windows alive.
+std::uint64_t TForm4::ExportBytes(const tavrin::TWin& Source, const tavrin::TSweepExport& Settings,
+                                  const std::string& Name)
+{
+    const std::uint64_t bitmaps = tavrin::ExportBitmapBytes(Source, Settings);
+    if (bitmaps <= tavrin::LargeExportBytes)
+        return bitmaps;
+    QProgressDialog busy(QStringLiteral("Estimating the file's size…"), QString(), 0, 0, this);
+    busy.setWindowModality(Qt::ApplicationModal);
+    busy.setMinimumDuration(0);
+    std::future<std::uint64_t> bytes = std::async(std::launch::async, [&] {
+        return tavrin::EstimateExportBytes(Source, Settings, Name);
+    });
+    while (bytes.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return bytes.get();
+}
+
 bool TForm4::ExportAnimation(const tavrin::TSweepExport& Settings, const QString& FileName)
 {
     const std::string name = QFile::encodeName(FileName).toStdString();
     bool written = false;
     try {
-        const std::uint64_t bytes = tavrin::EstimateExportBytes(Canvas.Source(), Settings, name);
+        const std::uint64_t bytes = ExportBytes(Canvas.Source(), Settings, name);
         if (bytes > tavrin::LargeExportBytes &&
             !Dialogs().Ask(this, QStringLiteral("%1 will take about %2 GiB. Write it?")
                                      .arg(FileName)
@@ -352,9 +375,20 @@ bool TForm4::ExportAnimation(const tavrin::TSweepExport& Settings, const QString
         // change the surfaces under the export.
         progress.setWindowModality(Qt::ApplicationModal);
         progress.setMinimumDuration(0);
+        const auto started = std::chrono::steady_clock::now();
         written = tavrin::ExportSweep(
             Canvas.Source(), Canvas.Output(), Settings, name,
-            [&](std::int64_t Done, std::int64_t) {
+            [&](std::int64_t Done, std::int64_t Total) {
+                const double seconds =
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - started)
+                        .count();
+                progress.setLabelText(
+                    QStringLiteral("Exporting %1…\nframe %2 of %3, %4 left")
+                        .arg(FileName)
+                        .arg(Done)
+                        .arg(Total)
+                        .arg(QString::fromStdString(tavrin::MinutesAndSeconds(
+                            seconds / double(Done) * double(Total - Done)))));
                 Canvas.repaint();
                 progress.setValue(int(Done)); // runs the events
                 return !progress.wasCanceled();

@@ -78,6 +78,8 @@ protected:
     bool eventFilter(QObject* Watched, QEvent* Event) override;
 
 private:
+    std::uint64_t ExportBytes(const tavrin::TWin& Source, const tavrin::TSweepExport& Settings,
+                              const std::string& Name);
     void FormClose();
     // Sets all eight sliders and then renders once, if anything changed.
     void SetPositions(const tavrin::SliderPositions& Positions);

@@ -293,13 +293,7 @@ extern "C" void Interrupt(int)
 void RunSweep(const Job& Job, const tavrin::TWin& Source)
 {
     const tavrin::TSweepExport sweep{*Job.Sweep, Job.Positions, Job.Animation};
-    // No format stores a frame in much more than its bitmap, so only an
-    // export whose bitmaps pass the limit needs the estimate's sample.
-    const tavrin::TFrameSize size =
-        tavrin::ExportFrameSize(Source.Width(), Source.Height(), Job.Animation.Size);
-    const std::uint64_t bitmaps = std::uint64_t(tavrin::SweepFrameCount(*Job.Sweep)) *
-                                  (54 + std::uint64_t(tavrin::StrideFor(size.Width)) *
-                                            std::uint64_t(size.Height));
+    const std::uint64_t bitmaps = tavrin::ExportBitmapBytes(Source, sweep);
     const std::uint64_t bytes = bitmaps <= tavrin::LargeExportBytes
                                     ? bitmaps
                                     : tavrin::EstimateExportBytes(Source, sweep, Job.Output);

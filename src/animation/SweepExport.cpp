@@ -125,6 +125,13 @@ TFrameSize ExportFrameSize(std::int32_t Width, std::int32_t Height, int Size)
     return {fit(Width), fit(Height)};
 }
 
+std::uint64_t ExportBitmapBytes(const TWin& Source, const TSweepExport& Export)
+{
+    const TFrameSize size = ExportFrameSize(Source.Width(), Source.Height(), Export.Options.Size);
+    return std::uint64_t(SweepFrameCount(Export.Sweep)) *
+           (54 + std::uint64_t(StrideFor(size.Width)) * std::uint64_t(size.Height));
+}
+
 TExportEstimate EstimateExport(const TWin& Source, const TSweepExport& Export,
                                const std::string& FileName)
 {

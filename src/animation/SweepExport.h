@@ -41,6 +41,11 @@ struct TFrameSize {
 // keeping its shape; as it is when it fits already or Size is 0.
 TFrameSize ExportFrameSize(std::int32_t Width, std::int32_t Height, int Size);
 
+// The bytes of the export's frames as bitmaps: no format stores a frame in
+// much more, so an export under the large-export limit by this count needs
+// no estimate.
+std::uint64_t ExportBitmapBytes(const TWin& Source, const TSweepExport& Export);
+
 struct TExportEstimate {
     std::uint64_t Bytes;
     double Seconds;
