@@ -56,6 +56,7 @@ private slots:
     void canvasShowsTheFramesAndCancelLeavesNoFile();
     void largeExportAsksFirst();
     void afterAnExportThePictureIsAsLoadedAndFilesAreTheRenderers();
+    void formatQualityAndSizeAndTheEstimate();
 };
 
 void TestExport::init()
@@ -274,6 +275,45 @@ void TestExport::afterAnExportThePictureIsAsLoadedAndFilesAreTheRenderers()
         QVERIFY2(!ours.isEmpty(), qPrintable(name));
         QVERIFY2(ours == ReadFile(Dir->filePath("cli-" + name)), qPrintable(name));
     }
+}
+
+void TestExport::formatQualityAndSizeAndTheEstimate()
+{
+    const tavrin::TWin& source = Program->Canvas.Source(); // 33 x 21
+    TExportAnimationDialog dialog(Program->Panel.Positions(), nullptr, &source);
+    dialog.FileEdit->setText(Dir->filePath(QStringLiteral("a.mp4")));
+    QCOMPARE(dialog.FormatBox->currentText(), QStringLiteral("MP4 video (H.264)"));
+    QVERIFY(dialog.QualityBox->isEnabled());
+    dialog.SizeBox->setCurrentIndex(4); // within 640: larger than the picture, so full size
+    QVERIFY(dialog.FramesLabel->text().endsWith(QStringLiteral("33 × 21 pixels")));
+    tavrin::TSweepExport settings = dialog.Settings();
+    QCOMPARE(settings.Options.Quality, std::optional<int>(tavrin::DefaultVideoQuality));
+    QCOMPARE(settings.Options.Size, 640);
+    // The estimate arrives from its thread while the dialog goes on.
+    QTRY_VERIFY_WITH_TIMEOUT(dialog.EstimateLabel->text().startsWith(QStringLiteral("About ")),
+                             20000);
+    // Choosing a format renames the file; a GIF has no quality.
+    dialog.FormatBox->setCurrentIndex(1);
+    emit dialog.FormatBox->activated(1);
+    QCOMPARE(dialog.FileName(), Dir->filePath(QStringLiteral("a.gif")));
+    QVERIFY(!dialog.QualityBox->isEnabled());
+    QCOMPARE(dialog.Settings().Options.Quality, std::optional<int>());
+    // WebP starts lossless.
+    dialog.FileEdit->setText(Dir->filePath(QStringLiteral("a.webp")));
+    QCOMPARE(dialog.QualityBox->text(), QStringLiteral("Lossless"));
+    QCOMPARE(dialog.Settings().Options.Quality, std::optional<int>());
+
+    // Without ffmpeg the video formats are offered greyed, with a hint.
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", Dir->filePath(QStringLiteral("nowhere")).toLocal8Bit());
+    TExportAnimationDialog without(Program->Panel.Positions());
+    qputenv("PATH", path);
+    QVERIFY(without.VideoHint->isVisibleTo(&without));
+    QVERIFY(dialog.VideoHint->isHidden());
+    without.FileEdit->setText(Dir->filePath(QStringLiteral("b.webm")));
+    QVERIFY(!without.Buttons->button(QDialogButtonBox::Ok)->isEnabled());
+    without.FileEdit->setText(Dir->filePath(QStringLiteral("b.gif")));
+    QVERIFY(without.Buttons->button(QDialogButtonBox::Ok)->isEnabled());
 }
 
 } // namespace
