@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "TWin.h"
 
@@ -50,6 +51,11 @@ TVideoQuality VideoQuality(TVideoCodec Codec, std::optional<int> Quality);
 // The ffmpeg program on PATH, looked up now; empty when there is none.
 std::string FindFfmpeg();
 extern const char* const MissingFfmpegMessage;
+
+// The command line that makes the video from raw frames on standard input.
+std::vector<std::string> FfmpegArguments(std::int32_t Width, std::int32_t Height,
+                                         const TAnimationOptions& Options, TVideoCodec Codec,
+                                         const std::string& Output);
 
 // H.264 in MP4 or VP9 in WebM, made by ffmpeg into the file Output (which
 // it overwrites), frames at the options' rate and nothing more. Finish waits

@@ -26,6 +26,8 @@ namespace {
 // The last of ffmpeg's messages that an error message shows.
 constexpr std::size_t ShownErrorBytes = 2000;
 
+} // namespace
+
 std::vector<std::string> FfmpegArguments(std::int32_t Width, std::int32_t Height,
                                          const TAnimationOptions& Options, TVideoCodec Codec,
                                          const std::string& Output)
@@ -50,6 +52,8 @@ std::vector<std::string> FfmpegArguments(std::int32_t Width, std::int32_t Height
     args.insert(args.end(), {"-y", Output});
     return args;
 }
+
+namespace {
 
 class TVideoWriter : public TFrameWriter {
 public:
