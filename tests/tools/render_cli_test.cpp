@@ -299,24 +299,12 @@ TEST_F(RenderCli, SizeAveragesTheFullFrames)
                 << threads << ", frame " << i + 1;
         }
     }
-    // A wide frame fitted within 16 keeps its shape; one that fits stays whole.
-    EXPECT_EQ(RunRenderer(Input + " " + (Dir / "w.gif").string() + " --sweep angle:0:1 --size 16")
-                  .Status,
-              0);
-    EXPECT_EQ(RunRenderer(Input + " " + (Dir / "f-%d.bmp").string() +
-                          " --sweep angle:0:0 --size 100")
-                  .Status,
-              0);
-    EXPECT_EQ(Load("f-1.bmp").Width(), 37);
     for (const char* bad : {"--size 15", "--size -1", "--size 40000", "--size x"}) {
         const Result r =
             RunRenderer(Input + " " + (Dir / "b.gif").string() + " --sweep angle:0:1 " + bad);
         EXPECT_EQ(r.Status, 2) << bad << "\n" << r.Output;
     }
-    EXPECT_EQ(ExportFrameSize(1920, 1080, 640).Width, 640);
-    EXPECT_EQ(ExportFrameSize(1920, 1080, 640).Height, 360);
-    EXPECT_EQ(ExportFrameSize(37, 23, 16).Height, 10); // 9.95
-    EXPECT_EQ(ExportFrameSize(3000, 1, 640).Height, 1);
+    EXPECT_EQ(ExportFrameSize(37, 23, 16).Height, 10); // 9.95, rounded
 }
 
 TEST_F(RenderCli, VideoWithoutFfmpegOrInterruptedLeavesNoFile)
