@@ -209,7 +209,7 @@ TEST_F(VideoExport, FailureOrCancelLeavesNoFileAndKeepsTheOldOne)
                         [](std::int64_t Done, std::int64_t) { return Done < 3; }));
     EXPECT_FALSE(Export(source, settings, "new.webm",
                         [](std::int64_t Done, std::int64_t) { return Done < 3; }));
-    expectFailure("missing/new.mp4", "Cannot create file");
+    expectFailure("missing/new.mp4", "there is no folder");
 
     // An ffmpeg that reads a little, says why it stops and is killed.
     FakeFfmpeg("head -c 5000 >/dev/null; echo 'out of disc space' >&2; kill -KILL $$");
