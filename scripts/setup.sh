@@ -18,6 +18,7 @@ packages=(
   fonts-liberation
   help2man librsvg2-bin
   desktop-file-utils shared-mime-info appstream groff-base lintian dpkg-dev file weston qt6-wayland
+  debhelper devscripts faketime
 )
 
 missing=()

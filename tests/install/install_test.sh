@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Tavrin as installed, checked by the desktop's and Debian's own tools.
 #   install_test.sh CHECK BUILD-DIR WORK-DIR VERSION SOURCE-DIR
-# CHECK is one of: files, desktop-entry, metainfo, manual-pages, package, lintian.
-# "files" installs the program into WORK-DIR/prefix and "package" builds the
-# Debian package into WORK-DIR/package; the other checks read what those made.
+# CHECK is one of: files, desktop-entry, metainfo, manual-pages, generator,
+# package, lintian, hardening, reproducible. "files" installs the program into
+# WORK-DIR/prefix, which the desktop checks read; the package checks read the
+# Debian packages that scripts/package.sh built into BUILD-DIR/package and
+# BUILD-DIR/package-again.
 # A check whose tool is missing exits 77, which CTest reports as skipped.
 set -euo pipefail
 check=$1 build=$2 work=$3 version=$4 source=$5
@@ -141,16 +143,35 @@ check_metainfo() {
   [ -f "$source/dist/screenshots/$shot" ] || fail "the screenshot $shot is not in dist/screenshots"
 }
 
-deb() { echo "$work/package/tavrin_${version}_$(dpkg --print-architecture).deb"; }
+# The Debian packages that scripts/package.sh built, as a distribution builds
+# them, and the second build of the same files that must give the same bytes.
+packages=$build/package
+again=$build/package-again
+deb() { echo "$1/tavrin_${version}_$(dpkg --print-architecture).deb"; }
+need_packages() {
+  local folder
+  for folder in "$@"; do
+    [ -f "$(deb "$folder")" ] \
+      || { echo "SKIP: no $(deb "$folder") (scripts/test.sh builds it with scripts/package.sh)"; exit 77; }
+  done
+}
 
+# Built from a fresh copy with CMake's default generator, in a folder of its own.
+check_generator() {
+  need_packages "$packages"
+  local cache=$packages/CMakeCache.txt
+  grep -qx 'CMAKE_GENERATOR:INTERNAL=Unix Makefiles' "$cache" \
+    || fail "the package was built with $(grep '^CMAKE_GENERATOR:' "$cache")"
+  [ "$(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$cache")" = None ] \
+    || fail "the package's build chose a build type of its own instead of Debian's flags"
+}
+
+# The package holds exactly what cmake --install puts below /usr.
 check_package() {
-  need dpkg-deb dpkg-shlibdeps cpack
-  rm -rf "$work/package"
-  (cd "$build" && cpack -G DEB -B "$work/package" >"$work/cpack.log" 2>&1) \
-    || fail "cpack: $(cat "$work/cpack.log")"
+  need dpkg-deb
+  need_packages "$packages"
   local package field
-  package=$(deb)
-  [ -f "$package" ] || fail "no $(basename "$package") ($(ls "$work/package"))"
+  package=$(deb "$packages")
   [ "$(dpkg-deb -f "$package" Section)" = graphics ] || fail "section is not graphics"
   [ -n "$(dpkg-deb -f "$package" Maintainer)" ] || fail "no maintainer"
   # Found by dpkg-shlibdeps from the binaries, and what no binary names.
@@ -160,20 +181,93 @@ check_package() {
       fonts-liberation; do
     grep -q "\\b$field\\b" <<<"$depends" || fail "Depends lacks $field: $depends"
   done
-  local file listing
-  listing=$(dpkg-deb -c "$package")
-  for file in "${installed_files[@]}"; do
-    grep -q " \\./usr/$file\$" <<<"$listing" || fail "the package lacks /usr/$file"
+  rm -rf "$work/staged"
+  DESTDIR=$work/staged cmake --install "$build" --prefix /usr >/dev/null
+  diff <(cd "$work/staged" && find . ! -type d | sort) \
+    <(dpkg-deb -c "$package" | awk '$1 !~ /^d/ { print $6 }' | sort) \
+    || fail "the package's files (>) are not those of cmake --install (<)"
+}
+
+# No error, no warning, and with every tag shown, none about hardening or
+# about sections that stripping leaves behind.
+check_lintian() {
+  need lintian
+  need_packages "$packages"
+  local report
+  report=$(lintian -I --pedantic "$packages"/*.changes 2>&1) || true
+  echo "$report"
+  ! grep -q '^[EW]:' <<<"$report" || fail "lintian reports errors or warnings"
+  ! grep -E ' (hardening-[a-z-]*|binary-has-unneeded-section)( |$)' <<<"$report" \
+    || fail "lintian finds the binaries not hardened or not stripped"
+}
+
+# Debian's flags in the package, and the same flags as CMake's defaults in
+# the build that brought none of its own. Control-flow protection is looked
+# for in our own objects, not in the programs: Debian 12's C library start
+# files carry no such mark, so no program linked with them can.
+check_hardening() {
+  need hardening-check dpkg-deb readelf
+  need_packages "$packages"
+  rm -rf "$work/unpacked"
+  dpkg-deb -x "$(deb "$packages")" "$work/unpacked"
+  hardening-check --nocfprotection "$work/unpacked/usr/bin/tavrin" "$work/unpacked/usr/bin/tavrin-render" \
+    || fail "the packaged programs are not hardened"
+  local flag
+  for flag in -fstack-clash-protection -fcf-protection; do
+    grep -q "^CMAKE_CXX_FLAGS:STRING=.* $flag\\b" "$packages/CMakeCache.txt" \
+      || fail "the package was built without $flag"
+  done
+  hardening-check --nocfprotection "$build/src/tavrin" "$build/tools/tavrin-render" \
+    || fail "the programs built with CMake's defaults are not hardened"
+  if [ "$(uname -m)" = x86_64 ]; then
+    local object
+    for object in $(find "$build/src" "$build/tools" -name '*.o'); do
+      [[ $(readelf -n "$object") == *'x86 feature: IBT, SHSTK'* ]] \
+        || fail "$object is built without control-flow protection"
+    done
+  fi
+}
+
+# Every file of both packages, the compressed ones opened up.
+contents() {
+  local file
+  dpkg-deb -x "$1" "$2"
+  find "$2" -type f | sort | while read -r file; do
+    case $file in
+      *.gz) zcat "$file" ;;
+      *) cat "$file" ;;
+    esac
   done
 }
 
-check_lintian() {
-  need lintian
-  [ -f "$(deb)" ] || fail "no package to check"
-  local report
-  report=$(lintian "$(deb)" 2>&1) || true
-  echo "$report"
-  ! grep -q '^E:' <<<"$report" || fail "lintian reports errors"
+# Built twice, in two folders at two times (scripts/test.sh varies the clock,
+# time zone, locale, umask and host name): the same bytes.
+check_reproducible() {
+  need dpkg-deb
+  need_packages "$packages" "$again"
+  local package name differ=
+  for package in "$packages"/*.deb; do
+    name=$(basename "$package")
+    [ -f "$again/$name" ] || fail "the second build made no $name"
+    if ! cmp -s "$package" "$again/$name"; then
+      differ=1
+      echo "$name differs between the two builds" >&2
+      if command -v diffoscope >/dev/null; then
+        diffoscope "$package" "$again/$name" >&2 || true
+      fi
+    fi
+  done
+  [ -z "$differ" ] || fail "the two builds differ"
+  # Neither build's folder nor the second build's host name is left anywhere.
+  local unpacked
+  for package in "$packages"/*.deb "$again"/*.deb; do
+    unpacked=$work/contents/$(basename "$(dirname "$package")")/$(basename "$package")
+    rm -rf "$unpacked"
+    mkdir -p "$(dirname "$unpacked")"
+    contents "$package" "$unpacked" >"$unpacked.all"
+    ! grep -a -q -E 'tavrin-package\.[A-Za-z0-9]{6}|tavrin-second-build' "$unpacked.all" \
+      || fail "$(basename "$package") holds a build folder or host name"
+  done
 }
 
 case $check in
@@ -181,7 +275,10 @@ case $check in
   manual-pages) check_manual_pages ;;
   desktop-entry) check_desktop_entry ;;
   metainfo) check_metainfo ;;
+  generator) check_generator ;;
   package) check_package ;;
   lintian) check_lintian ;;
+  hardening) check_hardening ;;
+  reproducible) check_reproducible ;;
   *) fail "unknown check $check" ;;
 esac
