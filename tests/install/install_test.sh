@@ -177,7 +177,7 @@ check_package() {
   # Found by dpkg-shlibdeps from the binaries, and what no binary names.
   local depends
   depends=$(dpkg-deb -f "$package" Depends)
-  for field in libqt6widgets6 libqt6multimedia6 libsndfile1 qt6-qpa-plugins qt6-image-formats-plugins \
+  for field in libqt6widgets6 libqt6multimedia6 libsndfile1 libgomp1 qt6-qpa-plugins qt6-image-formats-plugins \
       fonts-liberation; do
     grep -q "\\b$field\\b" <<<"$depends" || fail "Depends lacks $field: $depends"
   done
