@@ -3,6 +3,8 @@
 // libheif and its decoders allocate them before they compare them with the
 // size the file announces, so the front end checks them first.
 #include <algorithm>
+#include <functional>
+#include <set>
 #include <string_view>
 
 #include "Decoders.h"
@@ -333,9 +335,14 @@ void Walk(TBytes Bytes, TFound& Found, int Depth = 0)
     }
 }
 
-// The first bytes of item Id's data, as its iloc entry places them in the
-// file or in idat; nothing when the entry is missing or points outside.
-std::optional<std::string> ItemHead(TBytes File, const TFound& Found, std::uint32_t Id)
+// Calls Visit(Id, Head) for every item of the iloc box, Head being the
+// first bytes of its data as its extents place them in the file or in idat,
+// or nothing when an extent points outside. Counts are bounded by the bytes
+// that remain to hold them, an entry of zero-byte fields taking one byte,
+// so that a small box cannot make the walk long: the walk stops at a count
+// that the box cannot hold.
+void ForEachItemHead(TBytes File, const TFound& Found,
+                     const std::function<void(std::uint32_t, std::optional<TBytes>)>& Visit)
 {
     constexpr std::size_t Wanted = 512;
     TCursor iloc{Found.Locations};
@@ -343,30 +350,48 @@ std::optional<std::string> ItemHead(TBytes File, const TFound& Found, std::uint3
     const std::uint64_t sizes = iloc.Read(2);
     const std::size_t offsetSize = sizes >> 12 & 15, lengthSize = sizes >> 8 & 15;
     const std::size_t baseSize = sizes >> 4 & 15, indexSize = version > 0 ? sizes & 15 : 0;
-    const std::uint64_t items = iloc.Read(version < 2 ? 2 : 4);
-    for (std::uint64_t i = 0; i < items && iloc.Good; ++i) {
-        const std::uint64_t id = iloc.Read(version < 2 ? 2 : 4);
+    const std::size_t idSize = version < 2 ? 2 : 4;
+    const std::uint64_t items = iloc.Read(idSize);
+    std::size_t room = Found.Locations.size() - std::min(iloc.At, Found.Locations.size());
+    const auto take = [&](std::uint64_t Count, std::size_t Each) {
+        const std::size_t cost = std::max<std::size_t>(Each, 1);
+        if (Count > room / cost)
+            return false;
+        room -= std::size_t(Count) * cost;
+        return true;
+    };
+    if (!iloc.Good || !take(items, idSize + (version > 0 ? 2 : 0) + 2 + baseSize + 2))
+        return;
+    std::string head;
+    for (std::uint64_t i = 0; i < items; ++i) {
+        const auto id = std::uint32_t(iloc.Read(idSize));
         const std::uint64_t method = version > 0 ? iloc.Read(2) & 15 : 0;
         iloc.Read(2); // data_reference_index
         const std::uint64_t base = iloc.Read(baseSize);
         const std::uint64_t extents = iloc.Read(2);
-        std::string head;
-        for (std::uint64_t e = 0; e < extents && iloc.Good; ++e) {
+        if (!iloc.Good || !take(extents, indexSize + offsetSize + lengthSize))
+            return;
+        const TBytes source = method == 1 ? Found.Inline : File;
+        bool inside = method <= 1;
+        head.clear();
+        for (std::uint64_t e = 0; e < extents; ++e) {
             iloc.Read(indexSize);
             const std::uint64_t offset = base + iloc.Read(offsetSize);
             const std::uint64_t length = iloc.Read(lengthSize);
-            const TBytes source = method == 1 ? Found.Inline : File;
-            if (id != Id || head.size() >= Wanted)
+            if (!inside || head.size() >= Wanted)
                 continue;
-            if (method > 1 || offset > source.size() || length > source.size() - offset)
-                return std::nullopt;
-            const TBytes extent = source.substr(std::size_t(offset), std::size_t(length));
-            head.append(extent.begin(), extent.begin() + std::min(extent.size(), Wanted));
+            inside = offset <= source.size() && length <= source.size() - offset;
+            if (inside) {
+                const TBytes extent = source.substr(std::size_t(offset), std::size_t(length));
+                head.append(extent.begin(), extent.begin() + std::min(extent.size(), Wanted));
+            }
         }
-        if (id == Id && iloc.Good)
-            return head;
+        if (!iloc.Good)
+            return;
+        Visit(id, inside ? std::optional(TBytes(reinterpret_cast<const std::uint8_t*>(head.data()),
+                                                head.size()))
+                         : std::nullopt);
     }
-    return std::nullopt;
 }
 
 // The output size of a grid or overlay item's data.
@@ -412,6 +437,28 @@ void CheckAgainstAnnounced(TCodedSize Size, std::uint32_t Slack, const TFound& F
                          " pixels is larger than the image it announces");
 }
 
+// Refuses an item of Type whose data, starting with Head, gives a size that
+// cannot be read or is larger than announced. Coded pictures are whole coding
+// blocks of up to 64 samples, which the announced size may crop; a canvas is
+// exactly its announced size.
+void CheckSizedItem(std::uint32_t Type, std::optional<TBytes> Head, const TFound& Found,
+                    const QString& Name)
+{
+    if (Type == FourCC("av01")) {
+        const std::optional<TCodedSize> size = Head ? AV1Size(*Head) : std::nullopt;
+        if (!size)
+            Refuse(Name, "the AV1 picture header of the HEIF image is damaged");
+        CheckAgainstAnnounced(*size, 64, Found, "coded picture", Name);
+        return;
+    }
+    const bool overlay = Type == FourCC("iovl");
+    const std::optional<TCodedSize> size = Head ? CanvasSize(*Head, overlay) : std::nullopt;
+    if (!size)
+        Refuse(Name, std::string("the HEIF image is damaged: its ") +
+                         (overlay ? "overlay" : "tile layout") + " cannot be read");
+    CheckAgainstAnnounced(*size, 1, Found, overlay ? "overlay" : "tile layout", Name);
+}
+
 } // namespace
 
 std::vector<std::optional<TCodedSize>> HevcCodedSizes(const QByteArray& File)
@@ -422,26 +469,21 @@ std::vector<std::optional<TCodedSize>> HevcCodedSizes(const QByteArray& File)
 void CheckHeifSizes(const QByteArray& File, const QString& Name)
 {
     const TFound found = Find(BytesOf(File));
-    // Coded pictures are whole coding blocks of up to 64 samples, which the
-    // announced size may crop; a canvas is exactly its announced size.
-    for (const TSizedItem& item : found.Sized) {
-        const std::optional<std::string> data = ItemHead(BytesOf(File), found, item.Id);
-        const TBytes bytes(reinterpret_cast<const std::uint8_t*>(data ? data->data() : ""),
-                           data ? data->size() : 0);
-        if (item.Type == FourCC("av01")) {
-            const std::optional<TCodedSize> size = AV1Size(bytes);
-            if (!size)
-                Refuse(Name, "the AV1 picture header of the HEIF image is damaged");
-            CheckAgainstAnnounced(*size, 64, found, "coded picture", Name);
-            continue;
-        }
-        const bool overlay = item.Type == FourCC("iovl");
-        const std::optional<TCodedSize> size = data ? CanvasSize(bytes, overlay) : std::nullopt;
-        if (!size)
-            Refuse(Name, std::string("the HEIF image is damaged: its ") +
-                             (overlay ? "overlay" : "tile layout") + " cannot be read");
-        CheckAgainstAnnounced(*size, 1, found, overlay ? "overlay" : "tile layout", Name);
-    }
+    // Each item is checked once, at its first entry in iloc.
+    std::set<std::pair<std::uint32_t, std::uint32_t>> unchecked; // id, type
+    for (const TSizedItem& item : found.Sized)
+        unchecked.emplace(item.Id, item.Type);
+    const auto check = [&](std::uint32_t Id, std::optional<TBytes> Head) {
+        const auto first = unchecked.lower_bound({Id, 0});
+        const auto last = unchecked.upper_bound({Id, UINT32_MAX});
+        for (auto item = first; item != last; ++item)
+            CheckSizedItem(item->second, Head, found, Name);
+        unchecked.erase(first, last);
+    };
+    if (!unchecked.empty())
+        ForEachItemHead(BytesOf(File), found, check);
+    while (!unchecked.empty())
+        check(unchecked.begin()->first, std::nullopt);
     for (const std::optional<TCodedSize>& coded : found.Coded) {
         if (!coded)
             Refuse(Name, "the HEVC picture header of the HEIF image is damaged");

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QBuffer>
+#include <QtEndian>
 #include <QColorSpace>
 #include <QDir>
 #include <QFile>
@@ -342,8 +343,9 @@ TEST_F(FileTest, BrokenFilesNameTheFileAndSayWhy)
 }
 
 // Runs Action in a child process whose address space may grow by only
-// 64 MiB: a decoder that allocated for the size a header announces could not.
-std::string ErrorUnderAddressLimit(const std::function<std::string()>& Action)
+// 64 MiB and that may use 10 s of CPU time: a decoder that allocated for the
+// size a header announces, or walked the counts it gives, could not.
+std::string ErrorUnderLimits(const std::function<std::string()>& Action)
 {
     int channel[2];
     if (pipe(channel) != 0)
@@ -357,6 +359,8 @@ std::string ErrorUnderAddressLimit(const std::function<std::string()>& Action)
         const rlim_t limit = pages * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(64) << 20);
         const rlimit small{limit, limit};
         setrlimit(RLIMIT_AS, &small);
+        const rlimit seconds{10, 10};
+        setrlimit(RLIMIT_CPU, &seconds);
         const std::string message = Action();
         (void)!write(channel[1], message.data(), message.size());
         _exit(0);
@@ -399,7 +403,7 @@ TEST(HeaderBombs, RefusedBeforeAnythingIsAllocated)
     for (const auto& [width, height, depth, type, why] : cases) {
         const QByteArray file = PngHeader(width, height, depth, type);
         EXPECT_LT(file.size(), 120);
-        const std::string message = ErrorUnderAddressLimit(
+        const std::string message = ErrorUnderLimits(
             [&] { return ErrorOf([&] { DecodeImage(file, QStringLiteral("bomb.png")); }); });
         EXPECT_EQ(message.rfind("Cannot open bomb.png: ", 0), 0u) << message;
         EXPECT_NE(message.find(why), std::string::npos)
@@ -509,7 +513,7 @@ TEST(ConversionRules, AnimationOpensAtItsFirstFrame)
     // allocates it; its frames announce only their own size.
     QByteArray wide = TwoFrameGif();
     wide.replace(6, 4, QByteArray::fromHex("30753075")); // 30000 x 30000
-    const std::string message = ErrorUnderAddressLimit(
+    const std::string message = ErrorUnderLimits(
         [&] { return ErrorOf([&] { DecodeImage(wide, QStringLiteral("wide.gif")); }); });
     EXPECT_NE(message.find("30000 x 30000 pixels needs more than 1 GiB"), std::string::npos)
         << message;
@@ -522,7 +526,7 @@ TEST(ConversionRules, AnimationOpensAtItsFirstFrame)
         const qsizetype frame = reaching.indexOf(firstFrame);
         ASSERT_GT(frame, 0);
         reaching.replace(frame + 1, 8, QByteArray::fromHex("1000200030753075")); // 16+30000, 32+30000
-        const std::string reached = ErrorUnderAddressLimit(
+        const std::string reached = ErrorUnderLimits(
             [&] { return ErrorOf([&] { DecodeImage(reaching, QStringLiteral("far.gif")); }); });
         EXPECT_NE(reached.find("30016 x 30032 pixels needs more than 1 GiB"), std::string::npos)
             << screen << ": " << reached;
@@ -690,7 +694,7 @@ TEST(HeaderBombs, HeicLargerInsideThanAnnounced)
     QFile fixture(QString(TAVRIN_TEST_FIXTURES) + "/tile-layout-outside-its-box.heic");
     ASSERT_TRUE(fixture.open(QIODevice::ReadOnly));
     const QByteArray found = fixture.readAll();
-    std::string message = ErrorUnderAddressLimit(
+    std::string message = ErrorUnderLimits(
         [&] { return ErrorOf([&] { DecodeImage(found, QStringLiteral("found.heic")); }); });
     EXPECT_EQ(message, "Cannot open found.heic: the HEIF image is damaged: "
                        "its tile layout cannot be read");
@@ -713,7 +717,7 @@ TEST(HeaderBombs, HeicLargerInsideThanAnnounced)
         {small, "its tile layout of 201 x 73 pixels is larger than the image it announces"},
         {smaller, "its coded picture of 208 x 80 pixels is larger than the image it announces"}};
     for (const auto& [file, why] : cases) {
-        message = ErrorUnderAddressLimit(
+        message = ErrorUnderLimits(
             [&] { return ErrorOf([&] { DecodeImage(file, QStringLiteral("bomb.heic")); }); });
         EXPECT_EQ(message.rfind("Cannot open bomb.heic: ", 0), 0u) << message;
         EXPECT_NE(message.find(why), std::string::npos) << message;
@@ -738,7 +742,7 @@ TEST(HeaderBombs, AvifCodedPictureLargerThanAnnounced)
     ASSERT_EQ(width, 4000);
     file[header + 4 + 2] = char(file[header + 4 + 2] | 0x3F);
     file[header + 4 + 3] = char(file[header + 4 + 3] | 0xFC);
-    const std::string message = ErrorUnderAddressLimit(
+    const std::string message = ErrorUnderLimits(
         [&] { return ErrorOf([&] { DecodeImage(file, QStringLiteral("wide.avif")); }); });
     EXPECT_EQ(message, "Cannot open wide.avif: the HEIF image is damaged: its coded picture "
                        "of 4096 x 3 pixels is larger than the image it announces");
@@ -775,6 +779,45 @@ TEST_F(FileTest, PlainJpegGivesWhatQtsReaderGives)
             for (int x = 0; x < qt.width(); ++x)
                 wrong += PixelAt(ours, x, y) != (qt.pixel(x, y) & 0xFFFFFF);
         EXPECT_EQ(wrong, 0) << layout.Name;
+    }
+}
+
+// An iloc box of offset, length and index fields zero bytes wide: its extents
+// take no room, so a few bytes an item count 65535 extents each. The one grid
+// item has no entry, so a walk of every extent would be needed to find out.
+QByteArray CountsWithoutBytes(int Version, std::uint32_t Items)
+{
+    const auto box = [](const char* Type, const QByteArray& Body) {
+        QByteArray out(4, '\0');
+        qToBigEndian(std::uint32_t(8 + Body.size()), out.data());
+        return out + Type + Body;
+    };
+    const auto number = [](std::uint32_t Value, int Size) {
+        QByteArray out;
+        for (int shift = 8 * (Size - 1); shift >= 0; shift -= 8)
+            out += char(Value >> shift);
+        return out;
+    };
+    const int idSize = Version < 2 ? 2 : 4;
+    const QByteArray entry = number(7, idSize) + number(0, 2 + 2) + number(65535, 2);
+    const QByteArray infe = box("infe", number(2 << 24, 4) + number(1, 2) + number(0, 2) + "grid");
+    return box("ftyp", QByteArray("heic\0\0\0\0mif1heic", 16)) +
+           box("meta", number(0, 4) + box("hdlr", QByteArray(8, '\0') + "pict" + QByteArray(13, '\0')) +
+                           box("iinf", number(0, 4 + 2) + infe) +
+                           box("iloc", number(std::uint32_t(Version) << 24, 4) + number(0, 2) +
+                                           number(Items, idSize) + entry.repeated(int(Items))));
+}
+
+TEST(HeaderBombs, HeicCountsPastTheBytesThatHoldThem)
+{
+    // 4.3 billion extents in 524 kB, and 10 billion in 10 MB.
+    for (const auto& [version, items] : {std::pair{1, 65535u}, std::pair{2, 1'000'000u}}) {
+        const QByteArray file = CountsWithoutBytes(version, items);
+        const std::string message = ErrorUnderLimits(
+            [&] { return ErrorOf([&] { DecodeImage(file, QStringLiteral("bomb.heic")); }); });
+        EXPECT_EQ(message, "Cannot open bomb.heic: the HEIF image is damaged: "
+                           "its tile layout cannot be read")
+            << "version " << version;
     }
 }
 
