@@ -23,6 +23,14 @@ namespace tavrin::imagefiles {
 // Refuses an image of Width x Height pixels that the 24-bit surface cannot hold.
 void CheckSize(std::int64_t Width, std::int64_t Height, const QString& Name);
 
+// Refuses a file whose reach is past the surface's limits or OpeningBudget,
+// with a message that says what it would need.
+void CheckReach(const TReach& Reach, const QString& Name);
+
+// What moving a decoded image of Width x Height pixels into the surface
+// adds to its decoder's memory: the surface and one band of rows on its way.
+std::uint64_t SurfaceReach(std::int64_t Width, std::int64_t Height);
+
 // True when Head, the first bytes of a file, starts a HEIF file (HEIC, AVIF).
 bool LooksLikeHeif(const QByteArray& Head);
 
@@ -41,6 +49,10 @@ std::vector<std::optional<TCodedSize>> HevcCodedSizes(const QByteArray& File);
 // the file announces: libheif allocates them before it checks them.
 void CheckHeifSizes(const QByteArray& File, const QString& Name);
 
+// The reach of a HEIF file, from the largest image size it announces;
+// nothing when it announces none.
+std::optional<TReach> HeifReach(const QByteArray& File);
+
 // Decodes the primary image of a HEIF file, turned and mirrored as the file
 // says, with its colour profile attached; the size is checked before decoding.
 QImage DecodeHeif(const QByteArray& Data, const QString& Name);
@@ -55,9 +67,14 @@ QImage DecodeDeepColourPng(QIODevice& Device, const QString& Name);
 // True when Head, the first bytes of a file, starts a JPEG file.
 bool IsJpeg(const QByteArray& Head);
 
+// The reach of a JPEG file, through whichever decoder takes it; nothing when
+// its header cannot be read.
+std::optional<TReach> JpegReach(const QByteArray& Data);
+
 // Decodes a JPEG file straight into the surface when Qt's reader would give
 // the same pixels unchanged; nothing when the file needs the conversion
-// rules (a turn, a colour profile, CMYK). The size is checked before decoding.
+// rules (a turn, a colour profile, CMYK). The reach is checked before
+// decoding, whichever decoder takes the file.
 std::optional<TWin> DecodePlainJpeg(const QByteArray& Data, const QString& Name);
 
 // The same at the smallest DCT scale that gives at least MinWidth x

@@ -466,6 +466,23 @@ std::vector<std::optional<TCodedSize>> HevcCodedSizes(const QByteArray& File)
     return Find(BytesOf(File)).Coded;
 }
 
+std::optional<TReach> HeifReach(const QByteArray& File)
+{
+    // libheif's memory for a picture of the largest announced size: a
+    // grid's canvas, the picture in the decoder's colours and in each step of
+    // the conversion to interleaved RGB (measured, with room for deep colour
+    // and alpha), then the surface.
+    constexpr std::uint64_t DecoderBytesPerPixel = 16;
+    const TCodedSize size = Find(BytesOf(File)).LargestAnnounced;
+    if (size.Width == 0 || size.Height == 0)
+        return std::nullopt;
+    const std::int64_t width = size.Width, height = size.Height;
+    return TReach{width, height,
+                  std::uint64_t(File.size()) +
+                      DecoderBytesPerPixel * std::uint64_t(width * height) +
+                      SurfaceReach(width, height)};
+}
+
 void CheckHeifSizes(const QByteArray& File, const QString& Name)
 {
     const TFound found = Find(BytesOf(File));

@@ -39,16 +39,41 @@ void CheckSize(std::int64_t Width, std::int64_t Height, const QString& Name)
         Refuse(Name, "the image of " + size + " pixels needs more than 1 GiB of memory");
 }
 
+// Rows converted at a time on the way into the surface.
+constexpr int BandRows = 64;
+
+std::uint64_t SurfaceReach(std::int64_t Width, std::int64_t Height)
+{
+    // A band is copied, then widened to at most 8 bytes a pixel.
+    const std::uint64_t band = std::uint64_t(BandRows) * std::uint64_t(Width) * (8 + 8);
+    return std::uint64_t(StrideFor(std::int32_t(Width))) * std::uint64_t(Height) + band;
+}
+
+void CheckReach(const TReach& Reach, const QString& Name)
+{
+    if (Admits(Reach))
+        return;
+    CheckSize(Reach.Width, Reach.Height, Name);
+    Refuse(Name, "the image of " + std::to_string(Reach.Width) + " x " +
+                     std::to_string(Reach.Height) + " pixels needs " +
+                     std::to_string((Reach.Bytes + (1 << 20) - 1) >> 20) +
+                     " MiB of memory to open, more than the " +
+                     std::to_string(OpeningBudget >> 20) + " MiB Tavrin allows");
+}
+
 } // namespace imagefiles
 
 namespace {
 
-using imagefiles::CheckSize;
+using imagefiles::BandRows;
+using imagefiles::CheckReach;
+using imagefiles::SurfaceReach;
 using imagefiles::Refuse;
 
-// The most a Qt reader may allocate for one decoded image: the largest
-// surface allowed, at the 8 bytes a pixel of a 16-bit image with alpha.
-constexpr int AllocationLimitMiB = int((TWin::MaxBytes / 3 * 8) >> 20) + 1;
+// The most a Qt reader may allocate for one decoded image: the share of the
+// budget left beside the surface at the 8 bytes a pixel of a 16-bit image
+// with alpha, for readers that do not announce their size.
+constexpr int AllocationLimitMiB = int((OpeningBudget / (8 + 3) * 8) >> 20);
 
 bool IsDeep(QImage::Format Format)
 {
@@ -87,14 +112,15 @@ inline std::uint8_t Over16(std::uint64_t Colour, std::uint64_t Alpha)
     return std::uint8_t((Colour * Alpha + scale / 2) / scale);
 }
 
-// The surface has Image's size; the loops read it from there, since a call
+// Rows rows of Source from From on go into the surface's rows from To on.
+// The surface has Source's width; the loops read it from there, since a call
 // into Qt would be made again for every pixel.
-void CopyShallow(const QImage& Image, TWin& Surface)
+void CopyShallow(const QImage& Source, int From, int Rows, TWin& Surface, int To)
 {
     const std::int32_t width = Surface.Width();
-    for (std::int32_t y = 0; y < Surface.Height(); ++y) {
-        const QRgb* in = reinterpret_cast<const QRgb*>(Image.constScanLine(y));
-        std::uint8_t* out = Surface.Row(y);
+    for (std::int32_t y = 0; y < Rows; ++y) {
+        const QRgb* in = reinterpret_cast<const QRgb*>(Source.constScanLine(From + y));
+        std::uint8_t* out = Surface.Row(To + y);
         for (std::int32_t x = 0; x < width; ++x, out += 3) {
             const QRgb pixel = in[x];
             const unsigned alpha = qAlpha(pixel);
@@ -111,12 +137,12 @@ void CopyShallow(const QImage& Image, TWin& Surface)
     }
 }
 
-void CopyDeep(const QImage& Image, TWin& Surface)
+void CopyDeep(const QImage& Source, int From, int Rows, TWin& Surface, int To)
 {
     const std::int32_t width = Surface.Width();
-    for (std::int32_t y = 0; y < Surface.Height(); ++y) {
-        const QRgba64* in = reinterpret_cast<const QRgba64*>(Image.constScanLine(y));
-        std::uint8_t* out = Surface.Row(y);
+    for (std::int32_t y = 0; y < Rows; ++y) {
+        const QRgba64* in = reinterpret_cast<const QRgba64*>(Source.constScanLine(From + y));
+        std::uint8_t* out = Surface.Row(To + y);
         for (std::int32_t x = 0; x < width; ++x, out += 3) {
             const QRgba64 pixel = in[x];
             out[0] = Over16(pixel.blue(), pixel.alpha());
@@ -126,25 +152,37 @@ void CopyDeep(const QImage& Image, TWin& Surface)
     }
 }
 
-// The decoded image in the 24-bit surface, by the rules in ImageFiles.h.
-TWin ToSurface(QImage Image, const QString& Name)
+// The decoded image in the 24-bit surface, by the rules in ImageFiles.h. An
+// image that needs converting is converted a band of rows at a time, so that
+// no whole copy of it is made.
+TWin ToSurface(const QImage& Image, const QString& Name)
 {
-    CheckSize(Image.width(), Image.height(), Name);
+    const std::int64_t width = Image.width(), height = Image.height();
+    CheckReach({width, height, std::uint64_t(Image.sizeInBytes()) + SurfaceReach(width, height)},
+               Name);
     const bool deep = IsDeep(Image.format());
     const QImage::Format wide = deep ? QImage::Format_RGBA64 : QImage::Format_ARGB32;
-    // 32-bit RGB holds 255 in its alpha byte: read as it is, it costs no copy.
-    if (Image.format() != wide && Image.format() != QImage::Format_RGB32)
-        Image.convertTo(wide);
     const QColorSpace space = Image.colorSpace();
-    if (space.isValid() && space != QColorSpace(QColorSpace::SRgb))
-        Image.convertToColorSpace(QColorSpace::SRgb);
-    if (Image.isNull())
-        throw SurfaceError("Not enough memory to open " + Name.toStdString());
+    const bool convertSpace = space.isValid() && space != QColorSpace(QColorSpace::SRgb);
+    // 32-bit RGB holds 255 in its alpha byte: read as it is, it costs no copy.
+    const bool asItIs =
+        (Image.format() == wide || Image.format() == QImage::Format_RGB32) && !convertSpace;
     TWin surface(Image.width(), Image.height());
-    if (deep)
-        CopyDeep(Image, surface);
-    else
-        CopyShallow(Image, surface);
+    for (int top = 0; top < Image.height(); top += BandRows) {
+        const int rows = std::min(BandRows, Image.height() - top);
+        QImage band;
+        if (!asItIs) {
+            band = Image.copy(0, top, Image.width(), rows);
+            if (band.format() != wide && band.format() != QImage::Format_RGB32)
+                band.convertTo(wide);
+            if (convertSpace)
+                band.convertToColorSpace(QColorSpace::SRgb);
+            if (band.isNull())
+                throw SurfaceError("Not enough memory to open " + Name.toStdString());
+        }
+        const QImage& source = asItIs ? Image : band;
+        (deep ? CopyDeep : CopyShallow)(source, asItIs ? top : 0, rows, surface, top);
+    }
     return surface;
 }
 
@@ -195,30 +233,58 @@ std::string ReadFault(const QImageReader& Reader)
     }
 }
 
+// What a decode through Qt's reader takes: the file, the image it makes at
+// 4 bytes a pixel or its own depth if deeper (8 when it does not say; a GIF's
+// whole canvas, always 32-bit), another for a turn, and the surface.
+// Nothing when the reader cannot tell the size.
+std::optional<TReach> QtReach(QImageReader& Reader, QIODevice& Device)
+{
+    QSize size = Reader.size();
+    std::uint64_t pixel = 8;
+    if (const QByteArray head = Device.peek(GifScanBytes); head.startsWith("GIF8")) {
+        size = GifCanvas(head).value_or(size);
+        pixel = 4;
+    } else if (const QImage::Format format = Reader.imageFormat(); format != QImage::Format_Invalid) {
+        pixel = std::max<std::uint64_t>(4, QImage::toPixelFormat(format).bitsPerPixel() / 8);
+    }
+    if (!size.isValid())
+        return std::nullopt;
+    if (Reader.transformation() & QImageIOHandler::TransformationRotate90)
+        size.transpose();
+    // The WebP and TIFF readers keep a whole picture of their own besides:
+    // libwebp's lossless pixels or an animation's canvas, libtiff's strips.
+    const QByteArray kind = Reader.format();
+    const std::uint64_t copies =
+        1 + (Reader.transformation() != QImageIOHandler::TransformationNone) +
+        (kind == "webp" || kind == "tiff" || kind == "tif");
+    const std::int64_t width = size.width(), height = size.height();
+    return TReach{width, height,
+                  std::uint64_t(Device.size()) + copies * pixel * std::uint64_t(width * height) +
+                      SurfaceReach(width, height)};
+}
+
+void PrepareReader(QImageReader& Reader)
+{
+    Reader.setDecideFormatFromContent(true);
+    Reader.setAutoTransform(true);
+}
+
 TWin DecodeWithQt(QIODevice& Device, const QString& Name)
 {
     if (imagefiles::IsDeepColourPng(Device.peek(32)))
         return ToSurface(imagefiles::DecodeDeepColourPng(Device, Name), Name);
     QImageReader::setAllocationLimit(AllocationLimitMiB);
     QImageReader reader(&Device);
-    reader.setDecideFormatFromContent(true);
-    reader.setAutoTransform(true);
+    PrepareReader(reader);
     if (!reader.canRead())
         Refuse(Name, "this is not an image file Tavrin can read");
     // Checked from the header, before the reader allocates anything.
-    if (const QByteArray head = Device.peek(GifScanBytes); head.startsWith("GIF8"))
-        if (const std::optional<QSize> canvas = GifCanvas(head))
-            CheckSize(canvas->width(), canvas->height(), Name);
-    QSize size = reader.size();
-    if (size.isValid()) {
-        if (reader.transformation() & QImageIOHandler::TransformationRotate90)
-            size.transpose();
-        CheckSize(size.width(), size.height(), Name);
-    }
+    if (const std::optional<TReach> reach = QtReach(reader, Device))
+        CheckReach(*reach, Name);
     QImage image;
     if (!reader.read(&image))
         Refuse(Name, ReadFault(reader));
-    return ToSurface(std::move(image), Name);
+    return ToSurface(image, Name);
 }
 
 // A HEIF or JPEG file is read whole; one bigger than the largest surface
@@ -282,8 +348,11 @@ TWin DecodeImage(const QByteArray& Data, const QString& Name)
     if (Data.startsWith("BM"))
         return DecodeBitmap(reinterpret_cast<const std::uint8_t*>(Data.constData()),
                             std::size_t(Data.size()));
-    if (imagefiles::LooksLikeHeif(Data.left(16)))
+    if (imagefiles::LooksLikeHeif(Data.left(16))) {
+        if (const std::optional<TReach> reach = imagefiles::HeifReach(Data))
+            imagefiles::CheckReach(*reach, Name);
         return ToSurface(imagefiles::DecodeHeif(Data, Name), Name);
+    }
     if (imagefiles::IsJpeg(Data))
         if (std::optional<TWin> plain = imagefiles::DecodePlainJpeg(Data, Name))
             return std::move(*plain);
@@ -291,6 +360,32 @@ TWin DecodeImage(const QByteArray& Data, const QString& Name)
     buffer.setData(Data);
     buffer.open(QIODevice::ReadOnly);
     return DecodeWithQt(buffer, Name);
+}
+
+bool Admits(const TReach& Reach)
+{
+    try {
+        imagefiles::CheckSize(Reach.Width, Reach.Height, {});
+    } catch (const SurfaceError&) {
+        return false;
+    }
+    return Reach.Bytes <= OpeningBudget;
+}
+
+std::optional<TReach> ReachOf(const QByteArray& Data)
+{
+    if (Data.startsWith("BM"))
+        return std::nullopt; // the engine's reader checks its own
+    if (imagefiles::LooksLikeHeif(Data.left(16)))
+        return imagefiles::HeifReach(Data);
+    if (imagefiles::IsJpeg(Data))
+        return imagefiles::JpegReach(Data);
+    QBuffer buffer;
+    buffer.setData(Data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    PrepareReader(reader);
+    return QtReach(reader, buffer);
 }
 
 std::vector<TWritableFormat> WritableFormats()

@@ -9,8 +9,9 @@
 //   - 16-bit channels are rounded to the nearest 8-bit value (v / 257);
 //   - grey and palette images are expanded to colour;
 //   - an animation or a multi-page file opens at its first frame.
-// Sizes past the surface's limits are refused from the size the file
-// announces, before any pixel memory is allocated.
+// Sizes past the surface's limits, and files whose decoding would take more
+// memory than OpeningBudget, are refused from what their header announces,
+// before any pixel memory is allocated.
 #pragma once
 
 #include <QByteArray>
@@ -24,6 +25,26 @@
 #include "TWin.h"
 
 namespace tavrin {
+
+// The most memory opening one file may take at any moment: the file's bytes,
+// every buffer of the decoder and the surface together.
+constexpr std::uint64_t OpeningBudget = std::uint64_t(2) << 30;
+
+// What decoding a file takes, from its header: the largest picture the
+// decoder makes (a GIF's canvas, say), and the memory it peaks at.
+struct TReach {
+    std::int64_t Width = 0;
+    std::int64_t Height = 0;
+    std::uint64_t Bytes = 0;
+};
+
+// The reach of the file Data, as the size checks before decoding compute
+// it; nothing when its header does not tell.
+std::optional<TReach> ReachOf(const QByteArray& Data);
+
+// True when the size checks admit a file of this reach: within the
+// surface's limits and OpeningBudget.
+bool Admits(const TReach& Reach);
 
 // Reads FileName by its content, never by its extension. Throws SurfaceError
 // with a message that names the file and says what is wrong.

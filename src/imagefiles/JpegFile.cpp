@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include "Decoders.h"
 #include "TWin.h"
@@ -73,6 +74,15 @@ int Orientation(const jpeg_saved_marker_ptr Marker)
     return 1;
 }
 
+// The EXIF orientation of the first APP1 segment that gives one, or 1.
+int Orientation(jpeg_decompress_struct& Info)
+{
+    for (jpeg_saved_marker_ptr marker = Info.marker_list; marker; marker = marker->next)
+        if (marker->marker == JPEG_APP0 + 1 && Orientation(marker) != 1)
+            return Orientation(marker);
+    return 1;
+}
+
 // True when Qt's reader would give these pixels unchanged: no turn, no
 // colour conversion, no CMYK.
 bool IsPlain(jpeg_decompress_struct& Info)
@@ -80,9 +90,8 @@ bool IsPlain(jpeg_decompress_struct& Info)
     if (Info.jpeg_color_space != JCS_YCbCr && Info.jpeg_color_space != JCS_GRAYSCALE &&
         Info.jpeg_color_space != JCS_RGB)
         return false;
-    for (jpeg_saved_marker_ptr marker = Info.marker_list; marker; marker = marker->next)
-        if (marker->marker == JPEG_APP0 + 1 && Orientation(marker) != 1)
-            return false;
+    if (Orientation(Info) != 1)
+        return false;
     JOCTET* profile = nullptr;
     unsigned int length = 0;
     if (!jpeg_read_icc_profile(&Info, &profile, &length))
@@ -93,11 +102,61 @@ bool IsPlain(jpeg_decompress_struct& Info)
     return !space.isValid() || space == QColorSpace(QColorSpace::SRgb);
 }
 
+void ReadHeader(TDecompress& Jpeg, const QByteArray& Data)
+{
+    jpeg_mem_src(&Jpeg.Info, reinterpret_cast<const unsigned char*>(Data.constData()),
+                 static_cast<unsigned long>(Data.size()));
+    jpeg_save_markers(&Jpeg.Info, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(&Jpeg.Info, JPEG_APP0 + 2, 0xFFFF);
+    jpeg_read_header(&Jpeg.Info, TRUE);
+}
+
+// libjpeg's own working memory: a few rows of samples, and for a progressive
+// or multi-scan file the coefficients of the whole image, a block of 64 for
+// every 8 x 8 samples of each component, rounded up to whole MCUs as its
+// coefficient controller does.
+std::uint64_t DecoderBytes(jpeg_decompress_struct& Info)
+{
+    constexpr std::uint64_t SampleRows = 64;
+    std::uint64_t bytes = SampleRows * Info.image_width * std::uint64_t(Info.num_components);
+    if (!jpeg_has_multiple_scans(&Info))
+        return bytes;
+    const auto roundUp = [](std::uint64_t Value, int Step) {
+        return (Value + std::uint64_t(Step) - 1) / std::uint64_t(Step) * std::uint64_t(Step);
+    };
+    for (int c = 0; c < Info.num_components; ++c) {
+        const jpeg_component_info& component = Info.comp_info[c];
+        bytes += roundUp(component.width_in_blocks, component.h_samp_factor) *
+                 roundUp(component.height_in_blocks, component.v_samp_factor) * sizeof(JBLOCK);
+    }
+    return bytes;
+}
+
+// The file, libjpeg's memory, and the surface; a file that is not plain goes
+// through Qt's reader, which makes a 32-bit image, and a second to turn it.
+TReach Reach(jpeg_decompress_struct& Info, bool Plain, std::uint64_t FileBytes)
+{
+    const std::int64_t width = Info.image_width, height = Info.image_height;
+    const std::uint64_t copies = Plain ? 0 : Orientation(Info) == 1 ? 1 : 2;
+    return {width, height,
+            FileBytes + DecoderBytes(Info) + copies * 4 * std::uint64_t(width * height) +
+                SurfaceReach(width, height)};
+}
+
 } // namespace
 
 bool IsJpeg(const QByteArray& Head)
 {
     return Head.startsWith("\xFF\xD8\xFF");
+}
+
+std::optional<TReach> JpegReach(const QByteArray& Data)
+{
+    TDecompress jpeg;
+    if (setjmp(jpeg.Errors.Jump))
+        return std::nullopt;
+    ReadHeader(jpeg, Data);
+    return Reach(jpeg.Info, IsPlain(jpeg.Info), std::uint64_t(Data.size()));
 }
 
 std::optional<TWin> DecodePlainJpeg(const QByteArray& Data, const QString& Name)
@@ -106,16 +165,23 @@ std::optional<TWin> DecodePlainJpeg(const QByteArray& Data, const QString& Name)
     // error jumps back to.
     TDecompress jpeg;
     TWin surface;
-    if (setjmp(jpeg.Errors.Jump))
+    if (setjmp(jpeg.Errors.Jump)) {
+        const int fault = jpeg.Errors.Manager.msg_code;
+        if (fault == JERR_OUT_OF_MEMORY || fault == JERR_NO_BACKING_STORE)
+            Refuse(Name, "decoding the image needs more than the " +
+                             std::to_string(OpeningBudget >> 20) +
+                             " MiB of memory Tavrin allows for opening a picture");
         Refuse(Name, "the image is damaged or cut short");
-    jpeg_mem_src(&jpeg.Info, reinterpret_cast<const unsigned char*>(Data.constData()),
-                 static_cast<unsigned long>(Data.size()));
-    jpeg_save_markers(&jpeg.Info, JPEG_APP0 + 1, 0xFFFF);
-    jpeg_save_markers(&jpeg.Info, JPEG_APP0 + 2, 0xFFFF);
-    jpeg_read_header(&jpeg.Info, TRUE);
-    if (!IsPlain(jpeg.Info))
+    }
+    ReadHeader(jpeg, Data);
+    const bool plain = IsPlain(jpeg.Info);
+    const TReach reach = Reach(jpeg.Info, plain, std::uint64_t(Data.size()));
+    CheckReach(reach, Name);
+    if (!plain)
         return std::nullopt;
-    CheckSize(jpeg.Info.image_width, jpeg.Info.image_height, Name);
+    // The same bound inside libjpeg, for what the check above may have missed.
+    jpeg.Info.mem->max_memory_to_use =
+        long(OpeningBudget - reach.Bytes + DecoderBytes(jpeg.Info));
     jpeg.Info.out_color_space = JCS_EXT_BGR;
     surface = TWin(std::int32_t(jpeg.Info.image_width), std::int32_t(jpeg.Info.image_height));
     jpeg_start_decompress(&jpeg.Info);

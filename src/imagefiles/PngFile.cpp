@@ -79,8 +79,13 @@ QImage DecodeDeepColourPng(QIODevice& Device, const QString& Name)
     png_set_read_fn(read.Png, &Device, ReadFromDevice);
     png_set_user_limits(read.Png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
     png_read_info(read.Png, read.Info);
-    CheckSize(png_get_image_width(read.Png, read.Info), png_get_image_height(read.Png, read.Info),
-              Name);
+    // The file, the image of 8 bytes a pixel made here, and the surface.
+    const std::int64_t width = png_get_image_width(read.Png, read.Info);
+    const std::int64_t height = png_get_image_height(read.Png, read.Info);
+    CheckReach({width, height,
+                std::uint64_t(Device.size()) + std::uint64_t(width * height) * 8 +
+                    SurfaceReach(width, height)},
+               Name);
     // Red, green, blue and alpha of 16 bits, least significant byte first:
     // the memory of a QRgba64. The colour key becomes alpha.
     if (png_get_valid(read.Png, read.Info, PNG_INFO_tRNS))

@@ -1,6 +1,7 @@
 // The image front end: every PNG layout against the samples written with
 // libpng, round trips of the lossless formats, the conversion rules, header
 // bombs under an address-space limit, and the writer's choices.
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <random>
 #include <tuple>
@@ -818,6 +820,153 @@ TEST(HeaderBombs, HeicCountsPastTheBytesThatHoldThem)
         EXPECT_EQ(message, "Cannot open bomb.heic: the HEIF image is damaged: "
                            "its tile layout cannot be read")
             << "version " << version;
+    }
+}
+
+// A JPEG header of 18900 x 18900 pixels in three components at full
+// resolution, cut four bytes into its first scan.
+QByteArray JpegHeader(std::uint8_t Frame)
+{
+    QByteArray file = QByteArray::fromHex("FFD8FFDB004300") + QByteArray(64, '\1');
+    file += QByteArray::fromHex("FF") + char(Frame) + QByteArray::fromHex("001108" "49D4" "49D4" "03");
+    file += QByteArray::fromHex("011100" "021100" "031100");
+    file += QByteArray::fromHex("FFC4001400") + QByteArray::fromHex("01") + QByteArray(15, '\0') +
+            QByteArray(1, '\0');
+    file += QByteArray::fromHex("FFDA000C03" "0100" "0200" "0300") +
+            (Frame == 0xC2 ? QByteArray(3, '\0') : QByteArray::fromHex("003F00"));
+    return file + QByteArray(4, '\0');
+}
+
+TEST(HeaderBombs, ProgressiveJpegCountsTheWholeImagesCoefficients)
+{
+    // libjpeg keeps a progressive file's coefficients whole: 64 of 2 bytes
+    // for each 8 x 8 block (2363 x 2363 of them) of each component, on top
+    // of the surface's 18900 rows of 56700 bytes.
+    const std::uint64_t blocks = 2363ull * 2363;
+    const std::uint64_t least = (3 * blocks * 128 + 56700ull * 18900) >> 20;
+    const std::string message = ErrorUnderLimits(
+        [&] { return ErrorOf([&] { DecodeImage(JpegHeader(0xC2), QStringLiteral("p.jpg")); }); });
+    const std::string start = "Cannot open p.jpg: the image of 18900 x 18900 pixels needs ";
+    ASSERT_EQ(message.rfind(start, 0), 0u) << message;
+    const std::uint64_t needs = std::stoull(message.substr(start.size()));
+    EXPECT_GE(needs, least);
+    EXPECT_LE(needs, least + 64);
+    EXPECT_NE(message.find(" MiB of memory to open, more than the 2048 MiB Tavrin allows"),
+              std::string::npos)
+        << message;
+    // One scan at a time needs no such buffers: within the budget.
+    const std::optional<TReach> baseline = ReachOf(JpegHeader(0xC0));
+    ASSERT_TRUE(baseline.has_value());
+    EXPECT_LE(baseline->Bytes, OpeningBudget);
+    EXPECT_GE(baseline->Bytes, 56700ull * 18900);
+}
+
+// How far the resident memory of a child process rises above where it was
+// while it decodes File, in bytes; -1 when the decode fails. Small, a file of
+// the same format decoded first, loads the format's libraries beforehand.
+std::int64_t PeakGrowth(const QByteArray& File, const QByteArray& Small)
+{
+    const auto kilobytes = [](const char* Field) {
+        QFile status(QStringLiteral("/proc/self/status"));
+        status.open(QIODevice::ReadOnly);
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.startsWith(Field))
+                return line.mid(qsizetype(std::strlen(Field))).trimmed().split(' ')[0].toLongLong();
+        return -1LL;
+    };
+    int channel[2];
+    if (pipe(channel) != 0)
+        return -1;
+    const pid_t child = fork();
+    if (child == 0) {
+        close(channel[0]);
+        std::int64_t growth = -1;
+        try {
+            DecodeImage(Small, QStringLiteral("small"));
+            // Memory freed before is given back, so that it counts when taken again.
+            malloc_trim(0);
+            QFile reset(QStringLiteral("/proc/self/clear_refs"));
+            if (reset.open(QIODevice::WriteOnly) && reset.write("5") == 1) {
+                reset.close();
+                const long long before = kilobytes("VmRSS:");
+                DecodeImage(File, QStringLiteral("big"));
+                growth = (kilobytes("VmHWM:") - before) * 1024;
+            }
+        } catch (const SurfaceError&) {
+        }
+        (void)!write(channel[1], &growth, sizeof growth);
+        _exit(0);
+    }
+    close(channel[1]);
+    std::int64_t growth = -1;
+    if (read(channel[0], &growth, sizeof growth) != sizeof growth)
+        growth = -1;
+    close(channel[0]);
+    waitpid(child, nullptr, 0);
+    return growth;
+}
+
+// The reach the checks compute is what the whole decode takes at most, on
+// every road: measured, in a child process, on pictures of 1200 x 800.
+TEST_F(FileTest, EveryDecodeStaysWithinItsReach)
+{
+    const auto written = [&](const TWin& Picture, const char* Name) {
+        WriteImageFile(Picture, Path(Name));
+        return Contents(Name);
+    };
+    const auto qtWritten = [&](const QImage& Picture, const char* Name, bool Progressive) {
+        QImageWriter writer(Path(Name));
+        writer.setProgressiveScanWrite(Progressive);
+        writer.write(Picture);
+        return Contents(Name);
+    };
+    const auto deepPng = [](int Width, int Height) {
+        test::TPngPicture png{Width, Height, PNG_COLOR_TYPE_RGB, 16, {}, {}, {}, {}};
+        for (std::size_t i = 0; i < std::size_t(Width * Height * 3); ++i)
+            png.Samples.push_back(std::uint16_t(i * 2654435761u >> 16));
+        return Bytes(test::WritePng(png));
+    };
+    // A GIF whose first frame reaches from an empty screen to 1200 x 800.
+    const auto reachingGif = [](int Width, int Height) {
+        QByteArray gif = TwoFrameGif();
+        gif.replace(6, 4, QByteArray::fromHex("00000000"));
+        gif[6] = char(Width & 0xFF);
+        gif[7] = char(Width >> 8);
+        const qsizetype frame = gif.indexOf(QByteArray::fromHex("2C0000000003000200"));
+        gif[frame + 3] = char((Height - 2) & 0xFF);
+        gif[frame + 4] = char((Height - 2) >> 8);
+        return gif;
+    };
+    const TWin big = test::RandomPicture(1200, 800, 9);
+    const TWin small = test::RandomPicture(16, 16, 9);
+    const QImage bigImage = QImage(big.Bits, 1200, 800, qsizetype(big.Stride),
+                                   QImage::Format_BGR888).copy();
+    const QImage smallImage = QImage(small.Bits, 16, 16, qsizetype(small.Stride),
+                                     QImage::Format_BGR888).copy();
+    const QByteArray exif = QByteArray::fromHex("FFE10022457869660000"
+                                                "4D4D002A000000080001"
+                                                "011200030000000100060000"
+                                                "00000000");
+    const std::tuple<const char*, QByteArray, QByteArray> cases[] = {
+        {"reaching GIF", reachingGif(1200, 800), reachingGif(16, 16)},
+        {"palette PNG",
+         qtWritten(bigImage.convertToFormat(QImage::Format_Indexed8), "p.png", false),
+         qtWritten(smallImage.convertToFormat(QImage::Format_Indexed8), "q.png", false)},
+        {"16-bit PNG", deepPng(1200, 800), deepPng(16, 16)},
+        {"progressive JPEG", qtWritten(bigImage, "p.jpg", true), qtWritten(smallImage, "q.jpg", true)},
+        {"turned JPEG", qtWritten(bigImage, "t.jpg", false).insert(2, exif),
+         qtWritten(smallImage, "u.jpg", false).insert(2, exif)},
+        {"TIFF", written(big, "b.tif"), written(small, "s.tif")},
+        {"WebP", written(big, "b.webp"), written(small, "s.webp")},
+        {"HEIC", EncodeHeif(heif_compression_HEVC, big), EncodeHeif(heif_compression_HEVC, small)}};
+    for (const auto& [what, file, smallFile] : cases) {
+        if (file.isEmpty())
+            continue; // no HEIC encoder here
+        const std::optional<TReach> reach = ReachOf(file);
+        ASSERT_TRUE(reach.has_value()) << what;
+        const std::int64_t growth = PeakGrowth(file, smallFile);
+        ASSERT_GT(growth, 1200 * 800 * 3) << what;
+        EXPECT_LE(std::uint64_t(growth), reach->Bytes) << what;
     }
 }
 
