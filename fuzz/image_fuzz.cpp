@@ -1,9 +1,6 @@
 // Feeds arbitrary bytes to the image front end, as a file of unknown format
 // would reach it. Whatever decodes must fit the surface's limits and survive
 // a bitmap round trip unchanged.
-#include <QBuffer>
-#include <QImageReader>
-
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -24,24 +21,14 @@ bool SameImage(const tavrin::TWin& A, const tavrin::TWin& B)
     return true;
 }
 
-// Images within the limits but of more pixels than a 64 KiB input can
-// describe cost the search a long fill each and teach it nothing; the size
-// checks are still reached, since images past the limits are refused from
-// the header.
+// Images the size checks admit but of more pixels than a 64 KiB input can
+// describe cost the search a long fill each and teach it nothing; their
+// reach is what the checks compute. Images past the limits or the budget are
+// still searched, as they are refused from the header.
 bool HugeButAllowed(const QByteArray& Data)
 {
-    QBuffer buffer;
-    buffer.setData(Data);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    QSize size = reader.size();
-    // A GIF's logical screen, which is what Qt allocates.
-    if (Data.startsWith("GIF8") && Data.size() >= 10)
-        size = QSize(std::uint8_t(Data[6]) | std::uint8_t(Data[7]) << 8,
-                     std::uint8_t(Data[8]) | std::uint8_t(Data[9]) << 8);
-    return size.isValid() && size.width() <= tavrin::TWin::MaxSide &&
-           size.height() <= tavrin::TWin::MaxSide &&
-           std::int64_t(size.width()) * size.height() > (std::int64_t(1) << 20);
+    const std::optional<tavrin::TReach> reach = tavrin::ReachOf(Data);
+    return reach && tavrin::Admits(*reach) && reach->Width * reach->Height > (1 << 20);
 }
 
 } // namespace
