@@ -479,7 +479,7 @@ std::optional<TReach> HeifReach(const QByteArray& File)
     const std::int64_t width = size.Width, height = size.Height;
     return TReach{width, height,
                   std::uint64_t(File.size()) +
-                      DecoderBytesPerPixel * std::uint64_t(width * height) +
+                      DecoderBytesPerPixel * std::uint64_t(width) * std::uint64_t(height) +
                       SurfaceReach(width, height)};
 }
 

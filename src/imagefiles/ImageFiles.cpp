@@ -244,8 +244,11 @@ std::optional<TReach> QtReach(QImageReader& Reader, QIODevice& Device)
     if (const QByteArray head = Device.peek(GifScanBytes); head.startsWith("GIF8")) {
         size = GifCanvas(head).value_or(size);
         pixel = 4;
-    } else if (const QImage::Format format = Reader.imageFormat(); format != QImage::Format_Invalid) {
-        pixel = std::max<std::uint64_t>(4, QImage::toPixelFormat(format).bitsPerPixel() / 8);
+    } else if (const int format = Reader.imageFormat();
+               format > QImage::Format_Invalid && format < QImage::NImageFormats) {
+        // Qt's JPEG reader gives an uninitialised format for a header it cannot read.
+        pixel = std::max<std::uint64_t>(
+            4, QImage::toPixelFormat(QImage::Format(format)).bitsPerPixel() / 8);
     }
     if (!size.isValid())
         return std::nullopt;

@@ -332,7 +332,12 @@ TEST_F(FileTest, BrokenFilesNameTheFileAndSayWhy)
     Put("cut.jpg", Contents("good.jpg").left(200));
     Put("text.png", "hello, this is not a picture\n");
     Put("empty.webp", "");
+    // A fuzzer's find: Qt's JPEG reader gives an unset pixel format for it.
+    Put("format.jpg", QByteArray::fromBase64("/9hONGhlaWY4Qm94X2NvbHJFAQEBAQEBAQEBAQEBAQEBAQEBAQEBA"
+                                            "QUBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQEBAQH/wgARCEnUSd"
+                                            "QDAREAAhEAAxEA/8QAFAABAAACAAL///////4AAA8="));
     const std::pair<const char*, const char*> cases[] = {{"cut.png", "damaged or cut short"},
+                                                         {"format.jpg", "damaged or cut short"},
                                                          {"cut.jpg", "damaged or cut short"},
                                                          {"text.png", "not an image file"},
                                                          {"empty.webp", "not an image file"},
@@ -440,17 +445,23 @@ TWin BlockPicture()
     return picture;
 }
 
+// An APP1 segment to put after a JPEG's start marker: a big-endian TIFF
+// header and one IFD entry, Orientation (0x0112), SHORT, 6: turn 90 degrees
+// clockwise.
+QByteArray OrientationSix()
+{
+    return QByteArray::fromHex("FFE10022"
+                               "457869660000"
+                               "4D4D002A00000008"
+                               "0001"
+                               "011200030000000100060000"
+                               "00000000");
+}
+
 TEST_F(FileTest, ExifOrientationSixStandsThePhotoUpright)
 {
     WriteImageFile(BlockPicture(), Path("plain.jpg"));
-    // An APP1 segment after the start marker: a big-endian TIFF header and
-    // one IFD entry, Orientation (0x0112), SHORT, 6: turn 90 degrees clockwise.
-    const QByteArray exif = QByteArray::fromHex("FFE10022"
-                                                "457869660000"
-                                                "4D4D002A00000008"
-                                                "0001"
-                                                "011200030000000100060000"
-                                                "00000000");
+    const QByteArray exif = OrientationSix();
     ASSERT_EQ(exif.size() - 2, 0x22);
     Put("turned.jpg", Contents("plain.jpg").insert(2, exif));
     const TWin image = ReadImageFile(Path("turned.jpg"));
@@ -784,30 +795,27 @@ TEST_F(FileTest, PlainJpegGivesWhatQtsReaderGives)
     }
 }
 
-// An iloc box of offset, length and index fields zero bytes wide: its extents
-// take no room, so a few bytes an item count 65535 extents each. The one grid
-// item has no entry, so a walk of every extent would be needed to find out.
+// A HEIF file whose iloc box has offset, length and index fields zero bytes
+// wide, so that each of its Items entries, of 8 or 10 bytes, counts 65535
+// extents. Its one grid item has no entry: a walk would go through them all.
 QByteArray CountsWithoutBytes(int Version, std::uint32_t Items)
 {
     const auto box = [](const char* Type, const QByteArray& Body) {
-        QByteArray out(4, '\0');
-        qToBigEndian(std::uint32_t(8 + Body.size()), out.data());
-        return out + Type + Body;
+        QByteArray size(4, '\0');
+        qToBigEndian(quint32(8 + Body.size()), size.data());
+        return size + Type + Body;
     };
-    const auto number = [](std::uint32_t Value, int Size) {
-        QByteArray out;
-        for (int shift = 8 * (Size - 1); shift >= 0; shift -= 8)
-            out += char(Value >> shift);
-        return out;
-    };
-    const int idSize = Version < 2 ? 2 : 4;
-    const QByteArray entry = number(7, idSize) + number(0, 2 + 2) + number(65535, 2);
-    const QByteArray infe = box("infe", number(2 << 24, 4) + number(1, 2) + number(0, 2) + "grid");
+    QByteArray count(4, '\0');
+    qToBigEndian(quint32(Items), count.data());
+    count = count.right(Version < 2 ? 2 : 4);
+    const QByteArray entry = QByteArray(count.size() - 1, '\0') + "\7" + QByteArray(4, '\0') + "\xFF\xFF";
+    const QByteArray hdlr = box("hdlr", QByteArray(8, '\0') + "pict" + QByteArray(13, '\0'));
+    const QByteArray iinf = QByteArray::fromHex("0000002269696E66000000000001"
+                                                "00000014696E66650200000000010000" "67726964");
     return box("ftyp", QByteArray("heic\0\0\0\0mif1heic", 16)) +
-           box("meta", number(0, 4) + box("hdlr", QByteArray(8, '\0') + "pict" + QByteArray(13, '\0')) +
-                           box("iinf", number(0, 4 + 2) + infe) +
-                           box("iloc", number(std::uint32_t(Version) << 24, 4) + number(0, 2) +
-                                           number(Items, idSize) + entry.repeated(int(Items))));
+           box("meta", QByteArray(4, '\0') + hdlr + iinf +
+                           box("iloc", char(Version) + QByteArray(5, '\0') + count +
+                                           entry.repeated(int(Items))));
 }
 
 TEST(HeaderBombs, HeicCountsPastTheBytesThatHoldThem)
@@ -824,17 +832,14 @@ TEST(HeaderBombs, HeicCountsPastTheBytesThatHoldThem)
 }
 
 // A JPEG header of 18900 x 18900 pixels in three components at full
-// resolution, cut four bytes into its first scan.
-QByteArray JpegHeader(std::uint8_t Frame)
+// resolution, with one Huffman code, cut four bytes into its first scan.
+QByteArray JpegHeader(char Frame)
 {
-    QByteArray file = QByteArray::fromHex("FFD8FFDB004300") + QByteArray(64, '\1');
-    file += QByteArray::fromHex("FF") + char(Frame) + QByteArray::fromHex("001108" "49D4" "49D4" "03");
-    file += QByteArray::fromHex("011100" "021100" "031100");
-    file += QByteArray::fromHex("FFC4001400") + QByteArray::fromHex("01") + QByteArray(15, '\0') +
-            QByteArray(1, '\0');
-    file += QByteArray::fromHex("FFDA000C03" "0100" "0200" "0300") +
-            (Frame == 0xC2 ? QByteArray(3, '\0') : QByteArray::fromHex("003F00"));
-    return file + QByteArray(4, '\0');
+    return QByteArray::fromHex("FFD8FFDB004300") + QByteArray(64, '\1') + "\xFF" + Frame +
+           QByteArray::fromHex("00110849D449D403011100021100031100"
+                               "FFC40014000100000000000000000000000000000000"
+                               "FFDA000C03010002000300") +
+           QByteArray::fromHex(Frame == '\xC2' ? "000000" : "003F00") + QByteArray(4, '\0');
 }
 
 TEST(HeaderBombs, ProgressiveJpegCountsTheWholeImagesCoefficients)
@@ -845,157 +850,76 @@ TEST(HeaderBombs, ProgressiveJpegCountsTheWholeImagesCoefficients)
     const std::uint64_t blocks = 2363ull * 2363;
     const std::uint64_t least = (3 * blocks * 128 + 56700ull * 18900) >> 20;
     const std::string message = ErrorUnderLimits(
-        [&] { return ErrorOf([&] { DecodeImage(JpegHeader(0xC2), QStringLiteral("p.jpg")); }); });
+        [&] { return ErrorOf([&] { DecodeImage(JpegHeader('\xC2'), QStringLiteral("p.jpg")); }); });
     const std::string start = "Cannot open p.jpg: the image of 18900 x 18900 pixels needs ";
     ASSERT_EQ(message.rfind(start, 0), 0u) << message;
     const std::uint64_t needs = std::stoull(message.substr(start.size()));
-    EXPECT_GE(needs, least);
-    EXPECT_LE(needs, least + 64);
-    EXPECT_NE(message.find(" MiB of memory to open, more than the 2048 MiB Tavrin allows"),
-              std::string::npos)
-        << message;
+    EXPECT_TRUE(needs >= least && needs <= least + 64) << message;
+    EXPECT_NE(message.find("MiB of memory to open, more than the 2048 MiB"), std::string::npos);
     // One scan at a time needs no such buffers: within the budget.
-    const std::optional<TReach> baseline = ReachOf(JpegHeader(0xC0));
-    ASSERT_TRUE(baseline.has_value());
-    EXPECT_LE(baseline->Bytes, OpeningBudget);
-    EXPECT_GE(baseline->Bytes, 56700ull * 18900);
+    const std::optional<TReach> baseline = ReachOf(JpegHeader('\xC0'));
+    EXPECT_TRUE(baseline && Admits(*baseline) && baseline->Bytes >= 56700ull * 18900);
 }
 
-// How far the resident memory of a child process rises above where it was
-// while it decodes File, in bytes; -1 when the decode fails. Small, a file of
-// the same format decoded first, loads the format's libraries beforehand.
-std::int64_t PeakGrowth(const QByteArray& File, const QByteArray& Small)
+// How far the resident memory of a child process rises while it decodes
+// File, in bytes, or why it fails. Small, a file of the same format, is
+// decoded first to load the format's libraries.
+std::string PeakGrowth(const QByteArray& File, const QByteArray& Small)
 {
-    const auto kilobytes = [](const char* Field) {
+    const auto kilobytes = [](const QByteArray& Field) {
         QFile status(QStringLiteral("/proc/self/status"));
         status.open(QIODevice::ReadOnly);
-        for (const QByteArray& line : status.readAll().split('\n'))
-            if (line.startsWith(Field))
-                return line.mid(qsizetype(std::strlen(Field))).trimmed().split(' ')[0].toLongLong();
-        return -1LL;
+        const QByteArray text = status.readAll();
+        return text.mid(text.indexOf(Field) + Field.size()).trimmed().split(' ')[0].toLongLong();
     };
-    int channel[2];
-    if (pipe(channel) != 0)
-        return -1;
-    const pid_t child = fork();
-    if (child == 0) {
-        close(channel[0]);
-        std::int64_t growth = -1;
-        try {
-            DecodeImage(Small, QStringLiteral("small"));
-            // Memory freed before is given back, so that it counts when taken again.
-            malloc_trim(0);
-            QFile reset(QStringLiteral("/proc/self/clear_refs"));
-            if (reset.open(QIODevice::WriteOnly) && reset.write("5") == 1) {
-                reset.close();
-                const long long before = kilobytes("VmRSS:");
-                DecodeImage(File, QStringLiteral("big"));
-                growth = (kilobytes("VmHWM:") - before) * 1024;
-            }
-        } catch (const SurfaceError&) {
-        }
-        (void)!write(channel[1], &growth, sizeof growth);
-        _exit(0);
-    }
-    close(channel[1]);
-    std::int64_t growth = -1;
-    if (read(channel[0], &growth, sizeof growth) != sizeof growth)
-        growth = -1;
-    close(channel[0]);
-    waitpid(child, nullptr, 0);
-    return growth;
+    return ErrorUnderLimits([&] {
+        DecodeImage(Small, QStringLiteral("small"));
+        malloc_trim(0); // so that memory freed before counts when taken again
+        QFile peak(QStringLiteral("/proc/self/clear_refs"));
+        if (!peak.open(QIODevice::WriteOnly) || peak.write("5") != 1 || !peak.flush())
+            return std::string("(peak not reset)");
+        const long long before = kilobytes("VmRSS:");
+        const std::string error = ErrorOf([&] { DecodeImage(File, QStringLiteral("big")); });
+        return error != "(no error)" ? error : std::to_string((kilobytes("VmHWM:") - before) << 10);
+    });
 }
 
 // The reach the checks compute is what the whole decode takes at most, on
 // every road: measured, in a child process, on pictures of 1200 x 800.
 TEST_F(FileTest, EveryDecodeStaysWithinItsReach)
 {
-    const auto written = [&](const TWin& Picture, const char* Name) {
-        WriteImageFile(Picture, Path(Name));
-        return Contents(Name);
+    const auto make = [&](const std::string& Kind, int Width, int Height) {
+        const TWin picture = test::RandomPicture(Width, Height, 9);
+        if (Kind == "heic")
+            return EncodeHeif(heif_compression_HEVC, picture);
+        if (Kind == "gif") { // the first frame reaches from an empty screen to the far corner
+            QByteArray gif = TwoFrameGif();
+            qToLittleEndian<quint32>(quint32(Width), gif.data() + 6);
+            const qsizetype frame = gif.indexOf(QByteArray::fromHex("2C0000000003000200"));
+            qToLittleEndian<quint16>(quint16(Height - 2), gif.data() + frame + 3);
+            return gif;
+        }
+        const QImage image(picture.Bits, Width, Height, qsizetype(picture.Stride),
+                           QImage::Format_BGR888);
+        const QString name = QString::fromStdString("f." + Kind.substr(Kind.rfind(' ') + 1));
+        QImageWriter writer(Path(name));
+        writer.setProgressiveScanWrite(Kind == "progressive jpg");
+        writer.write(image.convertToFormat(Kind == "palette png"  ? QImage::Format_Indexed8
+                                           : Kind == "16-bit png" ? QImage::Format_RGBX64
+                                                                  : image.format()));
+        QByteArray file = Contents(name);
+        return Kind == "turned jpg" ? file.insert(2, OrientationSix()) : file;
     };
-    const auto qtWritten = [&](const QImage& Picture, const char* Name, bool Progressive) {
-        QImageWriter writer(Path(Name));
-        writer.setProgressiveScanWrite(Progressive);
-        writer.write(Picture);
-        return Contents(Name);
-    };
-    const auto deepPng = [](int Width, int Height) {
-        test::TPngPicture png{Width, Height, PNG_COLOR_TYPE_RGB, 16, {}, {}, {}, {}};
-        for (std::size_t i = 0; i < std::size_t(Width * Height * 3); ++i)
-            png.Samples.push_back(std::uint16_t(i * 2654435761u >> 16));
-        return Bytes(test::WritePng(png));
-    };
-    // A GIF whose first frame reaches from an empty screen to 1200 x 800.
-    const auto reachingGif = [](int Width, int Height) {
-        QByteArray gif = TwoFrameGif();
-        gif.replace(6, 4, QByteArray::fromHex("00000000"));
-        gif[6] = char(Width & 0xFF);
-        gif[7] = char(Width >> 8);
-        const qsizetype frame = gif.indexOf(QByteArray::fromHex("2C0000000003000200"));
-        gif[frame + 3] = char((Height - 2) & 0xFF);
-        gif[frame + 4] = char((Height - 2) >> 8);
-        return gif;
-    };
-    const TWin big = test::RandomPicture(1200, 800, 9);
-    const TWin small = test::RandomPicture(16, 16, 9);
-    const QImage bigImage = QImage(big.Bits, 1200, 800, qsizetype(big.Stride),
-                                   QImage::Format_BGR888).copy();
-    const QImage smallImage = QImage(small.Bits, 16, 16, qsizetype(small.Stride),
-                                     QImage::Format_BGR888).copy();
-    const QByteArray exif = QByteArray::fromHex("FFE10022457869660000"
-                                                "4D4D002A000000080001"
-                                                "011200030000000100060000"
-                                                "00000000");
-    const std::tuple<const char*, QByteArray, QByteArray> cases[] = {
-        {"reaching GIF", reachingGif(1200, 800), reachingGif(16, 16)},
-        {"palette PNG",
-         qtWritten(bigImage.convertToFormat(QImage::Format_Indexed8), "p.png", false),
-         qtWritten(smallImage.convertToFormat(QImage::Format_Indexed8), "q.png", false)},
-        {"16-bit PNG", deepPng(1200, 800), deepPng(16, 16)},
-        {"progressive JPEG", qtWritten(bigImage, "p.jpg", true), qtWritten(smallImage, "q.jpg", true)},
-        {"turned JPEG", qtWritten(bigImage, "t.jpg", false).insert(2, exif),
-         qtWritten(smallImage, "u.jpg", false).insert(2, exif)},
-        {"TIFF", written(big, "b.tif"), written(small, "s.tif")},
-        {"WebP", written(big, "b.webp"), written(small, "s.webp")},
-        {"HEIC", EncodeHeif(heif_compression_HEVC, big), EncodeHeif(heif_compression_HEVC, small)}};
-    for (const auto& [what, file, smallFile] : cases) {
+    for (const std::string kind : {"gif", "palette png", "16-bit png", "progressive jpg",
+                                   "turned jpg", "tif", "webp", "heic"}) {
+        const QByteArray file = make(kind, 1200, 800);
         if (file.isEmpty())
             continue; // no HEIC encoder here
         const std::optional<TReach> reach = ReachOf(file);
-        ASSERT_TRUE(reach.has_value()) << what;
-        const std::int64_t growth = PeakGrowth(file, smallFile);
-        ASSERT_GT(growth, 1200 * 800 * 3) << what;
-        EXPECT_LE(std::uint64_t(growth), reach->Bytes) << what;
-    }
-}
-
-// A small file of every format, and the header bombs, as the image fuzzer's
-// starting corpus. The bombs are cut to the fuzzer's 64 KiB: 6,500 items of
-// 65535 extents each still take a second to walk without the bound, and
-// many under the sanitizers.
-TEST_F(FileTest, ImageSeedsWriteTheFuzzCorpus)
-{
-    const QDir folder(QStringLiteral(TAVRIN_IMAGE_SEEDS));
-    ASSERT_TRUE(folder.mkpath(QStringLiteral(".")));
-    const TWin picture = test::RandomPicture(13, 7, 3);
-    for (const char* name : {"g.png", "g.jpg", "g.webp", "g.tif"})
-        WriteImageFile(picture, folder.filePath(name));
-    QImageWriter progressive(folder.filePath(QStringLiteral("p.jpg")));
-    progressive.setProgressiveScanWrite(true);
-    ASSERT_TRUE(progressive.write(
-        QImage(picture.Bits, 13, 7, qsizetype(picture.Stride), QImage::Format_BGR888)));
-    const std::pair<const char*, QByteArray> files[] = {
-        {"two.gif", TwoFrameGif()},
-        {"g.heic", EncodeHeif(heif_compression_HEVC, picture)},
-        {"g.avif", EncodeHeif(heif_compression_AV1, picture)},
-        {"counts-without-bytes.heic", CountsWithoutBytes(1, 6500)},
-        {"coefficients.jpg", JpegHeader(0xC2)},
-        {"reaching.gif", QByteArray::fromBase64("R0lGODlhoFsAACEyACwABAANAAD+HgAEHOg=")}};
-    for (const auto& [name, data] : files) {
-        QFile file(folder.filePath(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        EXPECT_EQ(file.write(data), data.size()) << name;
+        ASSERT_TRUE(reach.has_value()) << kind;
+        const std::string growth = PeakGrowth(file, make(kind, 16, 16));
+        ASSERT_GT(std::atoll(growth.c_str()), 1200 * 800 * 3) << kind << ": " << growth;
+        EXPECT_LE(std::strtoull(growth.c_str(), nullptr, 10), reach->Bytes) << kind;
     }
 }
 
