@@ -143,6 +143,27 @@ TReach Reach(jpeg_decompress_struct& Info, bool Plain, std::uint64_t FileBytes)
                 SurfaceReach(width, height)};
 }
 
+// Refuses the file libjpeg failed on: past the memory it was allowed, or damaged.
+[[noreturn]] void RefuseFault(const TDecompress& Jpeg, const QString& Name)
+{
+    const int fault = Jpeg.Errors.Manager.msg_code;
+    if (fault == JERR_OUT_OF_MEMORY || fault == JERR_NO_BACKING_STORE)
+        Refuse(Name, "decoding the image needs more than the " +
+                         std::to_string(OpeningBudget >> 20) +
+                         " MiB of memory Tavrin allows for opening a picture");
+    Refuse(Name, "the image is damaged or cut short");
+}
+
+// Refuses a file whose reach is past the budget, and holds libjpeg to what
+// the budget leaves it, for what the check may have missed.
+void CheckAndBound(jpeg_decompress_struct& Info, bool Plain, const QByteArray& Data,
+                   const QString& Name)
+{
+    const TReach reach = Reach(Info, Plain, std::uint64_t(Data.size()));
+    CheckReach(reach, Name);
+    Info.mem->max_memory_to_use = long(OpeningBudget - reach.Bytes + DecoderBytes(Info));
+}
+
 } // namespace
 
 bool IsJpeg(const QByteArray& Head)
@@ -165,23 +186,13 @@ std::optional<TWin> DecodePlainJpeg(const QByteArray& Data, const QString& Name)
     // error jumps back to.
     TDecompress jpeg;
     TWin surface;
-    if (setjmp(jpeg.Errors.Jump)) {
-        const int fault = jpeg.Errors.Manager.msg_code;
-        if (fault == JERR_OUT_OF_MEMORY || fault == JERR_NO_BACKING_STORE)
-            Refuse(Name, "decoding the image needs more than the " +
-                             std::to_string(OpeningBudget >> 20) +
-                             " MiB of memory Tavrin allows for opening a picture");
-        Refuse(Name, "the image is damaged or cut short");
-    }
+    if (setjmp(jpeg.Errors.Jump))
+        RefuseFault(jpeg, Name);
     ReadHeader(jpeg, Data);
     const bool plain = IsPlain(jpeg.Info);
-    const TReach reach = Reach(jpeg.Info, plain, std::uint64_t(Data.size()));
-    CheckReach(reach, Name);
+    CheckAndBound(jpeg.Info, plain, Data, Name);
     if (!plain)
         return std::nullopt;
-    // The same bound inside libjpeg, for what the check above may have missed.
-    jpeg.Info.mem->max_memory_to_use =
-        long(OpeningBudget - reach.Bytes + DecoderBytes(jpeg.Info));
     jpeg.Info.out_color_space = JCS_EXT_BGR;
     surface = TWin(std::int32_t(jpeg.Info.image_width), std::int32_t(jpeg.Info.image_height));
     jpeg_start_decompress(&jpeg.Info);
@@ -199,15 +210,13 @@ std::optional<TPreview> DecodePlainJpegReduced(const QByteArray& Data, const QSt
     TDecompress jpeg;
     TWin surface;
     if (setjmp(jpeg.Errors.Jump))
-        Refuse(Name, "the image is damaged or cut short");
-    jpeg_mem_src(&jpeg.Info, reinterpret_cast<const unsigned char*>(Data.constData()),
-                 static_cast<unsigned long>(Data.size()));
-    jpeg_save_markers(&jpeg.Info, JPEG_APP0 + 1, 0xFFFF);
-    jpeg_save_markers(&jpeg.Info, JPEG_APP0 + 2, 0xFFFF);
-    jpeg_read_header(&jpeg.Info, TRUE);
+        RefuseFault(jpeg, Name);
+    ReadHeader(jpeg, Data);
     if (!IsPlain(jpeg.Info))
         return std::nullopt;
-    CheckSize(jpeg.Info.image_width, jpeg.Info.image_height, Name);
+    // A progressive file's coefficients are whole at any scale; the whole
+    // decode follows, and a file it would refuse is refused here.
+    CheckAndBound(jpeg.Info, true, Data, Name);
     jpeg.Info.out_color_space = JCS_EXT_BGR;
     // A first look, replaced by the whole decode: speed before the last level.
     jpeg.Info.dct_method = JDCT_IFAST;
