@@ -9,14 +9,13 @@
 #include <QImage>
 #include <QImageReader>
 
-#include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <ctime>
 #include <map>
 #include <string>
 
 #include "ImageFiles.h"
+#include "Synthetic.h"
 
 namespace {
 
@@ -30,36 +29,12 @@ double ThreadSeconds()
     return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
 }
 
-// Smooth shading with a little grain, as a photo has: it compresses as a
-// photo does, where pure noise would not.
-tavrin::TWin PhotoLike()
-{
-    tavrin::TWin picture(Width, Height);
-    std::uint32_t state = 2463534242u;
-    for (int y = 0; y < Height; ++y)
-        for (int x = 0; x < Width; ++x) {
-            state ^= state << 13;
-            state ^= state >> 17;
-            state ^= state << 5;
-            const int grain = int(state >> 28) - 8;
-            std::uint8_t* p = picture.Row(y) + 3 * x;
-            const double u = x / double(Width), v = y / double(Height);
-            p[0] =
-                std::uint8_t(std::clamp(int(128 + 100 * std::sin(6 * u + 2 * v)) + grain, 0, 255));
-            p[1] =
-                std::uint8_t(std::clamp(int(128 + 90 * std::cos(5 * v - 3 * u)) + grain, 0, 255));
-            p[2] =
-                std::uint8_t(std::clamp(int(120 + 110 * std::sin(9 * u * v + 1)) + grain, 0, 255));
-        }
-    return picture;
-}
-
 const QString& Folder()
 {
     static const QString folder = [] {
         const QString path = QDir::temp().filePath(QStringLiteral("tavrin-open-bench"));
         QDir().mkpath(path);
-        const tavrin::TWin picture = PhotoLike();
+        const tavrin::TWin picture = PhotoLikePicture(Width, Height);
         for (const char* extension : {"jpg", "png"})
             tavrin::WriteImageFile(picture, path + QStringLiteral("/photo.") + extension);
         return path;

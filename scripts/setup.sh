@@ -7,7 +7,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libsndfile1-dev
   libwebp-dev libgif-dev libleptonica-dev ffmpeg
-  qt6-image-formats-plugins libheif-dev libpng-dev libjpeg-dev
+  qt6-image-formats-plugins libheif-dev libpng-dev libjpeg-dev libtiff-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth imagemagick xdotool xclip libx11-dev libxtst-dev feh
   libglib2.0-dev

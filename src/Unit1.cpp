@@ -6,6 +6,10 @@
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QEventLoop>
+#include <QProgressDialog>
+#include <QScopedValueRollback>
+#include <QTimer>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -24,7 +28,10 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <exception>
 #include <stdexcept>
+#include <thread>
 
 #include "Downscale.h"
 #include "ImageFiles.h"
@@ -595,14 +602,72 @@ void TForm1::PaintStaleVisible()
 
 bool TForm1::SaveOutput(const QString& Name)
 {
+    bool written = false;
     try {
-        tavrin::WriteImageFile(Output(), Name);
+        tavrin::TImageWrite write(Name);
+        const tavrin::TWin& output = Output();
+        const QScopedValueRollback saving(Saving, true);
+        written = WhileWaiting(QStringLiteral("Saving %1…").arg(QFileInfo(Name).fileName()),
+                               [&](tavrin::TWriteProgress& Progress) {
+                                   return write.Run(output, &Progress);
+                               });
     } catch (const std::exception& error) {
         TApplication::HandleException(error);
         return false;
     }
-    AddRecentFile(Name);
-    return true;
+    if (written)
+        AddRecentFile(Name);
+    return written;
+}
+
+bool TForm1::WhileWaiting(const QString& What,
+                          const std::function<bool(tavrin::TWriteProgress&)>& Work)
+{
+    // The work runs on its own thread over plain data and touches nothing of
+    // Qt; this thread only watches its progress. The windows keep answering
+    // but take no input: first none at all, then, once a progress dialog
+    // shows, only the dialog's.
+    tavrin::TWriteProgress progress;
+    std::atomic<bool> finished = false;
+    bool done = false;
+    std::exception_ptr failure;
+    std::thread worker([&] {
+        try {
+            done = Work(progress);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        finished = true;
+    });
+    QProgressDialog dialog(What, QStringLiteral("Cancel"), 0, 1000, this);
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.setAutoReset(false);
+    dialog.setMinimumDuration(300); // quick saves show nothing
+    dialog.setValue(0);             // starts the dialog's clock towards showing
+    connect(&dialog, &QProgressDialog::canceled, [&] { progress.Cancel = true; });
+    QEventLoop loop;
+    QTimer watch;
+    bool shown = false;
+    connect(&watch, &QTimer::timeout, [&] {
+        if (finished || dialog.isVisible() != shown)
+            loop.quit();
+        else if (shown)
+            dialog.setValue(progress.Permille);
+    });
+    watch.start(30);
+    while (!finished) {
+        shown = dialog.isVisible();
+        loop.exec(shown ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+    }
+    worker.join();
+    if (failure)
+        std::rethrow_exception(failure);
+    return done;
+}
+
+bool TForm1::Waiting() const
+{
+    return Saving || QApplication::activeModalWidget();
 }
 
 void TForm1::Help1Click()
@@ -777,16 +842,17 @@ void TForm1::wheelEvent(QWheelEvent* Event)
 
 void TForm1::dragEnterEvent(QDragEnterEvent* Event)
 {
-    if (!DroppedImage(Event->mimeData()).isEmpty() && !QApplication::activeModalWidget())
+    if (!DroppedImage(Event->mimeData()).isEmpty() && !Waiting())
         Event->acceptProposedAction();
 }
 
 void TForm1::dropEvent(QDropEvent* Event)
 {
-    // While a dialog waits (an export's progress, a file dialog), a picture
-    // opened would change the surfaces under it or take the dialog's name.
+    // While a dialog waits (an export's progress, a file dialog) or a save
+    // runs, a picture opened would change the surfaces under it or take the
+    // dialog's name.
     const QString name = DroppedImage(Event->mimeData());
-    if (name.isEmpty() || QApplication::activeModalWidget())
+    if (name.isEmpty() || Waiting())
         return;
     Event->acceptProposedAction();
     // Opened after the drop has finished, so that an error box does not hold
@@ -795,7 +861,7 @@ void TForm1::dropEvent(QDropEvent* Event)
     QMetaObject::invokeMethod(
         this,
         [this, name] {
-            if (OutputSurface && !QApplication::activeModalWidget())
+            if (OutputSurface && !Waiting())
                 OpenFile(name);
         },
         Qt::QueuedConnection);

@@ -19,6 +19,10 @@
 #include "ZoomView.h"
 #include "framework/Dialogs.h"
 
+namespace tavrin {
+struct TWriteProgress;
+}
+
 class QAction;
 class QMenu;
 class TMenuItem;
@@ -90,7 +94,10 @@ public:
     // Opens the picture on the clipboard as Open opens a file, named
     // PastedImageName. False when the clipboard holds no picture.
     bool PasteImage();
-    // Saves the output surface; a failure is shown and false returned.
+    // Saves the output surface on a worker thread, the windows answering
+    // meanwhile, with a progress dialog once it takes a while. A failure is
+    // shown and false returned; a cancelled save returns false and leaves
+    // the old file.
     bool SaveOutput(const QString& Name);
     // Puts the whole output on the clipboard as a picture.
     void CopyImage1Click();
@@ -183,10 +190,18 @@ private:
     // Loads what Read returns into both surfaces; on failure the error is
     // shown, false returned, and the surfaces stay as they were.
     bool LoadImage(const std::function<tavrin::TWin()>& Read);
+    // Runs Work on a worker thread while the event loop runs, and returns what
+    // it returns or throws what it throws; Cancel in the progress dialog
+    // sets Progress.Cancel.
+    bool WhileWaiting(const QString& What,
+                      const std::function<bool(tavrin::TWriteProgress&)>& Work);
+    // True while a save runs or a modal dialog waits: no picture may open.
+    bool Waiting() const;
     void ShowImage();
 
     TSoundPlayer& Sounds;
     QString FileName;
+    bool Saving = false;
     bool SoundSwitch = false;
     bool HasImage = false;
     bool Pasted = false;

@@ -5,8 +5,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QImageWriter>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <optional>
@@ -400,13 +398,7 @@ std::vector<TWritableFormat> WritableFormats()
         {QStringLiteral("WebP"), {QStringLiteral("webp")}},
         {QStringLiteral("TIFF"), {QStringLiteral("tif"), QStringLiteral("tiff")}},
     };
-    const QList<QByteArray> qt = QImageWriter::supportedImageFormats();
-    std::vector<TWritableFormat> formats;
-    for (const TWritableFormat& format : all)
-        if (format.Name == QLatin1String("Bitmap") ||
-            qt.contains(format.Extensions.constFirst().toLatin1()))
-            formats.push_back(format);
-    return formats;
+    return {std::begin(all), std::end(all)};
 }
 
 QStringList ReadableExtensions()
@@ -419,61 +411,6 @@ QStringList ReadableExtensions()
     extensions.sort();
     extensions.removeDuplicates();
     return extensions;
-}
-
-namespace {
-
-QStringList WritableExtensionList()
-{
-    QStringList extensions;
-    for (const TWritableFormat& format : WritableFormats())
-        extensions << format.Extensions;
-    return extensions;
-}
-
-void WriteWithQt(const TWin& Image, const QString& FileName, const QString& Extension, int Quality)
-{
-    const std::string name = FileName.toStdString();
-    // The surface's rows are blue, green, red: Qt reads them where they are.
-    QImage view(Image.Bits, Image.Width(), Image.Height(), qsizetype(Image.Stride),
-                QImage::Format_BGR888);
-    // A new image takes the screen's resolution in the program and 100 dpi
-    // elsewhere; every file says 100 dpi, so that the program and the
-    // renderer write the very same bytes.
-    constexpr int DotsPerMeter = 3937; // 100 dpi
-    view.setDotsPerMeterX(DotsPerMeter);
-    view.setDotsPerMeterY(DotsPerMeter);
-    QSaveFile file(FileName);
-    if (!file.open(QIODevice::WriteOnly))
-        throw SurfaceError("Cannot create file " + name);
-    QImageWriter writer(&file, Extension.toLatin1());
-    if (Extension == QLatin1String("jpg") || Extension == QLatin1String("jpeg"))
-        writer.setQuality(Quality == DefaultQuality ? 92 : Quality);
-    else if (Extension == QLatin1String("webp"))
-        writer.setQuality(Quality == DefaultQuality ? 100 : Quality); // 100 is lossless
-    else if (Extension.startsWith(QLatin1String("tif")))
-        writer.setCompression(1); // LZW
-    if (!writer.write(view))
-        throw SurfaceError("Cannot write file " + name + ": " + writer.errorString().toStdString());
-    if (!file.commit())
-        throw SurfaceError("Cannot write file " + name);
-}
-
-} // namespace
-
-void WriteImageFile(const TWin& Image, const QString& FileName, int Quality)
-{
-    const QString extension = QFileInfo(FileName).suffix().toLower();
-    if (extension == QLatin1String("bmp")) {
-        Image.SaveToFile(QFile::encodeName(FileName).toStdString());
-        return;
-    }
-    const QStringList writable = WritableExtensionList();
-    if (!writable.contains(extension))
-        throw SurfaceError("Cannot save " + FileName.toStdString() +
-                           ": Tavrin saves only files ending in ." +
-                           writable.join(QLatin1String(", .")).toStdString());
-    WriteWithQt(Image, FileName, extension, Quality);
 }
 
 } // namespace tavrin

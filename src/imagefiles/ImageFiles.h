@@ -18,10 +18,14 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
+#include "SaveFile.h"
 #include "TWin.h"
 
 namespace tavrin {
@@ -71,11 +75,38 @@ std::optional<TPreview> ReadJpegPreview(const QString& FileName, std::int32_t Mi
 constexpr int DefaultQuality = -1;
 
 // Writes Image in the format of FileName's extension, in any letter case:
-// .bmp is the engine's 24-bit bitmap, .png and .tif/.tiff are lossless,
-// .jpg/.jpeg have quality 92 unless Quality (1-100) is given, .webp is
-// lossless unless Quality is given. The target is replaced only by a
-// complete file; on failure SurfaceError is thrown and the old file stays.
+// .bmp is the engine's 24-bit bitmap, .png and .tif/.tiff (LZW) are
+// lossless, .jpg/.jpeg have quality 92 unless Quality (1-100) is given,
+// .webp is lossless unless Quality is given; every format but the bitmap
+// says 100 dpi. The target is replaced only by a complete file; on failure
+// SurfaceError is thrown and the old file stays.
 void WriteImageFile(const TWin& Image, const QString& FileName, int Quality = DefaultQuality);
+
+// A write running on another thread: how far it is (0 to 1000) and a
+// request to stop, between rows.
+struct TWriteProgress {
+    std::atomic<int> Permille{0};
+    std::atomic<bool> Cancel{false};
+};
+
+// WriteImageFile in two steps, for a caller that encodes on a worker thread:
+// the constructor checks the name and makes the temporary file beside it
+// (throwing as WriteImageFile does), Run encodes and puts the file in place.
+// Run touches nothing of Qt, only Image and the file.
+class TImageWrite {
+public:
+    TImageWrite(const QString& FileName, int Quality = DefaultQuality);
+    ~TImageWrite();
+    // False, with the old file as it was, when Progress asked to stop.
+    // Runs once.
+    bool Run(const TWin& Image, TWriteProgress* Progress = nullptr);
+
+private:
+    std::string Name;
+    std::string Extension;
+    int Quality;
+    std::unique_ptr<TSaveFile> File;
+};
 
 // A format WriteImageFile writes: its name for people ("PNG") and its
 // extensions, lower case without dots, the usual one first.

@@ -488,10 +488,15 @@ void TWin::LoadFromFile(const std::string& FileName)
     swap(image);
 }
 
+void EncodeBitmap(const TWin& Surface, TSaveFile& File)
+{
+    WriteBitmap(Surface, [&](const std::uint8_t* Data, std::size_t Size) { File.Write(Data, Size); });
+}
+
 void TWin::SaveToFile(const std::string& FileName) const
 {
     TSaveFile file(FileName);
-    WriteBitmap(*this, [&](const std::uint8_t* Data, std::size_t Size) { file.Write(Data, Size); });
+    EncodeBitmap(*this, file);
     file.Commit();
 }
 

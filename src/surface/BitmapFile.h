@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "SaveFile.h"
 #include "TWin.h"
 
 namespace tavrin {
@@ -20,5 +21,7 @@ TWin DecodeBitmap(const std::uint8_t* Data, std::size_t Size);
 
 // The uncompressed 24-bit, bottom-up file that SaveToFile writes.
 std::vector<std::uint8_t> EncodeBitmap(const TWin& Surface);
+// The same file into File, without a copy in memory; File is not committed.
+void EncodeBitmap(const TWin& Surface, TSaveFile& File);
 
 } // namespace tavrin

@@ -3,6 +3,7 @@
 // canvas during and after the export, cancelling, and the size question.
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -11,6 +12,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QTimer>
 
 #include "AppTestSupport.h"
 #include "ExportAnimation.h"
@@ -57,6 +59,7 @@ private slots:
     void largeExportAsksFirst();
     void afterAnExportThePictureIsAsLoadedAndFilesAreTheRenderers();
     void formatQualityAndSizeAndTheEstimate();
+    void longSaveKeepsWindowsAnsweringAndCancelKeepsTheOldFile();
 };
 
 void TestExport::init()
@@ -314,6 +317,41 @@ void TestExport::formatQualityAndSizeAndTheEstimate()
     QVERIFY(!without.Buttons->button(QDialogButtonBox::Ok)->isEnabled());
     without.FileEdit->setText(Dir->filePath(QStringLiteral("b.gif")));
     QVERIFY(without.Buttons->button(QDialogButtonBox::Ok)->isEnabled());
+}
+
+// Save As of a big picture as lossless WebP (seconds of encoding): the event
+// loop runs all along, a progress dialog comes up, and its Cancel leaves the
+// old file as it was, no temporary file, and the picture's name unchanged.
+void TestExport::longSaveKeepsWindowsAnsweringAndCancelKeepsTheOldFile()
+{
+    StopProgram();
+    QVERIFY(StartProgram(2400, 1600, 7));
+    const QString target = Dir->filePath(QStringLiteral("old.webp"));
+    QFile old(target);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("old contents");
+    old.close();
+    int ticks = 0;
+    bool cancelled = false;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, [&] {
+        ++ticks;
+        auto* dialog = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+        if (dialog && !cancelled) {
+            cancelled = true;
+            dialog->findChild<QPushButton*>()->click();
+        }
+    });
+    watch.start(10);
+    Dialogs->SaveAnswers = {target};
+    Program->Panel.SaveAs1Click();
+    QVERIFY2(cancelled, qPrintable(QString::number(ticks)));
+    QVERIFY2(ticks >= 20, qPrintable(QString::number(ticks)));
+    QVERIFY(Dialogs->Errors.isEmpty());
+    QCOMPARE(ReadFile(target), QByteArray("old contents"));
+    QCOMPARE(QDir(Dir->path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList({QStringLiteral("old.webp"), QStringLiteral("picture.bmp")}));
+    QCOMPARE(Program->Canvas.CurrentFile(), File);
 }
 
 } // namespace

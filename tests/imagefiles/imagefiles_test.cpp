@@ -323,6 +323,41 @@ TEST_F(FileTest, FailedSaveLeavesTheOldFile)
     EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"kept.png"});
 }
 
+// Every format but the bitmap says 100 dpi, read back by Qt's own readers,
+// so that the program and the renderer write the very same bytes.
+TEST_F(FileTest, WrittenFilesSayOneHundredDpi)
+{
+    const TWin picture = Ramps(30, 20);
+    for (const QString name : {"r.png", "r.jpg", "r.tif"}) {
+        WriteImageFile(picture, Path(name));
+        const QImage image(Path(name));
+        ASSERT_FALSE(image.isNull()) << name.toStdString();
+        EXPECT_EQ(image.dotsPerMeterX(), 3937) << name.toStdString();
+        EXPECT_EQ(image.dotsPerMeterY(), 3937) << name.toStdString();
+    }
+}
+
+// A save stopped at once, whatever the format, leaves the old file as it
+// was and no temporary file; one left to run replaces it, its progress full.
+TEST_F(FileTest, CancelledWriteKeepsTheOldFile)
+{
+    const TWin picture = test::RandomPicture(300, 200, 4);
+    for (const QString name : {"k.png", "k.jpg", "k.webp", "k.tiff", "k.bmp"}) {
+        Put(name, "old contents");
+        TWriteProgress progress;
+        progress.Cancel = true;
+        TImageWrite write(Path(name));
+        EXPECT_FALSE(write.Run(picture, &progress)) << name.toStdString();
+        EXPECT_EQ(Contents(name), "old contents") << name.toStdString();
+        EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{name});
+        QFile::remove(Path(name));
+    }
+    TWriteProgress progress;
+    EXPECT_TRUE(TImageWrite(Path("whole.png")).Run(picture, &progress));
+    EXPECT_EQ(progress.Permille, 1000);
+    EXPECT_TRUE(SamePixels(ReadImageFile(Path("whole.png")), picture));
+}
+
 TEST_F(FileTest, BrokenFilesNameTheFileAndSayWhy)
 {
     const TWin picture = test::RandomPicture(40, 30, 3);
