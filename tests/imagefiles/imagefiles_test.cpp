@@ -352,6 +352,14 @@ TEST_F(FileTest, CancelledWriteKeepsTheOldFile)
         EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{name});
         QFile::remove(Path(name));
     }
+    // An encoder's own refusal names the file and says why, and keeps the old file too.
+    Put("wide.webp", "old contents");
+    const std::string message =
+        ErrorOf([&] { WriteImageFile(TWin(16384, 1), Path("wide.webp")); });
+    EXPECT_EQ(message, "Cannot write file " + Path("wide.webp").toStdString() +
+                           ": a WebP image has at most 16383 pixels a side");
+    EXPECT_EQ(Contents("wide.webp"), "old contents");
+    EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"wide.webp"});
     TWriteProgress progress;
     EXPECT_TRUE(TImageWrite(Path("whole.png")).Run(picture, &progress));
     EXPECT_EQ(progress.Permille, 1000);
