@@ -164,6 +164,17 @@ void CheckAndBound(jpeg_decompress_struct& Info, bool Plain, const QByteArray& D
     Info.mem->max_memory_to_use = long(OpeningBudget - reach.Bytes + DecoderBytes(Info));
 }
 
+// Decodes every scanline straight into Surface, which has the output's size.
+void DecodeInto(TDecompress& Jpeg, TWin& Surface)
+{
+    jpeg_start_decompress(&Jpeg.Info);
+    while (Jpeg.Info.output_scanline < Jpeg.Info.output_height) {
+        JSAMPROW row = Surface.Row(std::int32_t(Jpeg.Info.output_scanline));
+        jpeg_read_scanlines(&Jpeg.Info, &row, 1);
+    }
+    jpeg_finish_decompress(&Jpeg.Info);
+}
+
 } // namespace
 
 bool IsJpeg(const QByteArray& Head)
@@ -195,12 +206,7 @@ std::optional<TWin> DecodePlainJpeg(const QByteArray& Data, const QString& Name)
         return std::nullopt;
     jpeg.Info.out_color_space = JCS_EXT_BGR;
     surface = TWin(std::int32_t(jpeg.Info.image_width), std::int32_t(jpeg.Info.image_height));
-    jpeg_start_decompress(&jpeg.Info);
-    while (jpeg.Info.output_scanline < jpeg.Info.output_height) {
-        JSAMPROW row = surface.Row(std::int32_t(jpeg.Info.output_scanline));
-        jpeg_read_scanlines(&jpeg.Info, &row, 1);
-    }
-    jpeg_finish_decompress(&jpeg.Info);
+    DecodeInto(jpeg, surface);
     return surface;
 }
 
@@ -229,12 +235,7 @@ std::optional<TPreview> DecodePlainJpegReduced(const QByteArray& Data, const QSt
             break;
     }
     surface = TWin(std::int32_t(jpeg.Info.output_width), std::int32_t(jpeg.Info.output_height));
-    jpeg_start_decompress(&jpeg.Info);
-    while (jpeg.Info.output_scanline < jpeg.Info.output_height) {
-        JSAMPROW row = surface.Row(std::int32_t(jpeg.Info.output_scanline));
-        jpeg_read_scanlines(&jpeg.Info, &row, 1);
-    }
-    jpeg_finish_decompress(&jpeg.Info);
+    DecodeInto(jpeg, surface);
     return TPreview{std::move(surface), std::int32_t(jpeg.Info.image_width),
                     std::int32_t(jpeg.Info.image_height)};
 }
