@@ -57,6 +57,11 @@ std::optional<TReach> HeifReach(const QByteArray& File);
 // says, with its colour profile attached; the size is checked before decoding.
 QImage DecodeHeif(const QByteArray& Data, const QString& Name);
 
+// Refuses a PNG any of whose chunks before IEND announces more bytes than
+// the file has left: libpng allocates a chunk's announced length before it
+// reads it, so a few hundred bytes could ask for gigabytes. Other files pass.
+void CheckPngChunks(QIODevice& Device, const QString& Name);
+
 // True when Head, the first bytes of a file, starts a PNG of 16-bit colour
 // without alpha, which Qt's reader does not always get right.
 bool IsDeepColourPng(const QByteArray& Head);

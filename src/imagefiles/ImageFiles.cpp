@@ -272,6 +272,7 @@ void PrepareReader(QImageReader& Reader)
 
 TWin DecodeWithQt(QIODevice& Device, const QString& Name)
 {
+    imagefiles::CheckPngChunks(Device, Name);
     if (imagefiles::IsDeepColourPng(Device.peek(32)))
         return ToSurface(imagefiles::DecodeDeepColourPng(Device, Name), Name);
     QImageReader::setAllocationLimit(AllocationLimitMiB);

@@ -7,6 +7,7 @@
 #include <png.h>
 
 #include <csetjmp>
+#include <cstring>
 #include <vector>
 
 #include "Decoders.h"
@@ -55,6 +56,31 @@ struct TReadStruct {
 };
 
 } // namespace
+
+void CheckPngChunks(QIODevice& Device, const QString& Name)
+{
+    const QByteArray signature = Device.peek(SignatureSize);
+    if (signature.size() < SignatureSize ||
+        png_sig_cmp(reinterpret_cast<png_const_bytep>(signature.constData()), 0, SignatureSize) != 0)
+        return;
+    const qint64 start = Device.pos();
+    const qint64 end = Device.size();
+    bool sound = true;
+    unsigned char head[8];
+    // Each chunk: a 4-byte length, a 4-byte type, the data and a 4-byte CRC.
+    // A file that ends between chunks is left to libpng to judge.
+    for (qint64 at = start + SignatureSize;
+         Device.seek(at) && Device.read(reinterpret_cast<char*>(head), 8) == 8 &&
+         std::memcmp(head + 4, "IEND", 4) != 0;
+         at += 12 + qint64(png_get_uint_32(head))) {
+        const std::uint32_t length = png_get_uint_32(head);
+        sound = length <= PNG_UINT_31_MAX && std::uint64_t(end - at) >= 12 + std::uint64_t(length);
+        if (!sound)
+            break;
+    }
+    if (!Device.seek(start) || !sound)
+        Refuse(Name, "the image is damaged or cut short (a chunk reaches past the end of the file)");
+}
 
 bool IsDeepColourPng(const QByteArray& Head)
 {

@@ -461,6 +461,34 @@ TEST(HeaderBombs, RefusedBeforeAnythingIsAllocated)
     }
 }
 
+// A fuzzer's find: a text chunk after the pixels announcing 1.7 GB in a file
+// of a few hundred bytes, which libpng allocated before reading it. The same
+// chunk with its true length opens, through both of the PNG readers.
+TEST(HeaderBombs, PngChunkLongerThanTheFile)
+{
+    for (const int depth : {8, 16}) {
+        test::TPngPicture tiny{2, 2, PNG_COLOR_TYPE_RGB, depth, {}, {}, {}, {}};
+        tiny.Samples.assign(12, 7);
+        const QByteArray file = Bytes(test::WritePng(tiny));
+        const QByteArray text = QByteArray("tEXtnote") + '\0' + "hello";
+        QByteArray chunk = QByteArray::fromHex("0000000A") + text;
+        const std::uint32_t crc = crc32(0, reinterpret_cast<const Bytef*>(text.constData()), 14);
+        for (int shift = 24; shift >= 0; shift -= 8)
+            chunk += char(crc >> shift);
+        QByteArray sound = file, bomb = file;
+        sound.insert(file.size() - 12, chunk);
+        bomb.insert(file.size() - 12, chunk.replace(0, 4, QByteArray::fromHex("696D0025")));
+        EXPECT_EQ(ErrorUnderLimits([&] {
+                      return ErrorOf([&] { DecodeImage(sound, QStringLiteral("note.png")); });
+                  }),
+                  "(no error)");
+        const std::string message = ErrorUnderLimits(
+            [&] { return ErrorOf([&] { DecodeImage(bomb, QStringLiteral("note.png")); }); });
+        EXPECT_NE(message.find("past the end of the file"), std::string::npos)
+            << depth << ": " << message;
+    }
+}
+
 // Within Tolerance of 0xRRGGBB in every channel.
 ::testing::AssertionResult Near(std::uint32_t Got, std::uint32_t Want, int Tolerance)
 {
