@@ -1,5 +1,6 @@
 #include "ExportAnimation.h"
 
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -24,6 +25,7 @@
 using tavrin::Slider;
 
 struct TExportAnimationDialog::TEstimateJob {
+    std::atomic<bool> Cancelled = false;
     std::mutex Lock;
     bool Done = false;
     std::optional<tavrin::TExportEstimate> Result;
@@ -31,6 +33,24 @@ struct TExportAnimationDialog::TEstimateJob {
 };
 
 namespace {
+
+// Estimates whose dialog closed before they ended: each stops after the frame
+// at hand and is waited for at exit, so none is cut off with its temporary
+// folder left behind. Used on the user-interface thread only.
+struct TClosedEstimates {
+    std::vector<std::thread> Threads;
+    ~TClosedEstimates()
+    {
+        for (std::thread& thread : Threads)
+            thread.join();
+    }
+};
+
+void EndInBackground(std::thread Thread)
+{
+    static TClosedEstimates closed;
+    closed.Threads.push_back(std::move(Thread));
+}
 
 struct TFormatChoice {
     const char* Caption;
@@ -239,6 +259,14 @@ void TExportAnimationDialog::Update()
 
 // The estimate runs on a thread of its own over a copy of the picture, so
 // the dialog never waits for it, not even when it closes.
+TExportAnimationDialog::~TExportAnimationDialog()
+{
+    if (Estimate) {
+        Estimate->Cancelled = true;
+        EndInBackground(std::move(EstimateThread));
+    }
+}
+
 void TExportAnimationDialog::StartEstimate()
 {
     if (!Source || FileEdit->text().isEmpty()) {
@@ -251,12 +279,12 @@ void TExportAnimationDialog::StartEstimate()
         return;
     }
     Estimate = std::make_shared<TEstimateJob>();
-    std::thread([job = Estimate, source = Source, settings = Settings(),
-                 name = QFile::encodeName(FileName()).toStdString()] {
+    EstimateThread = std::thread([job = Estimate, source = Source, settings = Settings(),
+                                    name = QFile::encodeName(FileName()).toStdString()] {
         std::optional<tavrin::TExportEstimate> result;
         QString error;
         try {
-            result = tavrin::EstimateExport(*source, settings, name);
+            result = tavrin::EstimateExport(*source, settings, name, &job->Cancelled);
         } catch (const std::exception& failure) {
             error = QString::fromUtf8(failure.what());
         }
@@ -264,7 +292,7 @@ void TExportAnimationDialog::StartEstimate()
         job->Result = result;
         job->Error = error;
         job->Done = true;
-    }).detach();
+    });
     EstimatePoll.start(50);
 }
 
@@ -276,6 +304,7 @@ void TExportAnimationDialog::CheckEstimate()
             return;
     }
     const std::shared_ptr<TEstimateJob> done = std::move(Estimate);
+    EstimateThread.join();
     EstimatePoll.stop();
     if (EstimateStale) {
         EstimateStale = false;

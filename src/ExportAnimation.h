@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <thread>
 
 #include <QDialog>
 #include <QString>
@@ -30,6 +31,9 @@ public:
     // dialog estimates the export in the background as the settings change.
     TExportAnimationDialog(const tavrin::SliderPositions& Current, QWidget* Parent = nullptr,
                            const tavrin::TWin* Source = nullptr);
+    // A running estimate stops after the frame at hand; the program waits
+    // for it at exit.
+    ~TExportAnimationDialog() override;
 
     tavrin::TSweepExport Settings() const;
     // The file; a name without a folder is in Folder.
@@ -82,6 +86,7 @@ private:
     tavrin::SliderPositions Current;
     std::shared_ptr<const tavrin::TWin> Source; // a copy the estimates may outlive the dialog with
     std::shared_ptr<TEstimateJob> Estimate;     // the one running, if any
+    std::thread EstimateThread;                 // its thread
     bool EstimateStale = false;                 // the settings changed since it started
     QTimer EstimatePoll;
 };

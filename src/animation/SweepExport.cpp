@@ -133,7 +133,7 @@ std::uint64_t ExportBitmapBytes(const TWin& Source, const TSweepExport& Export)
 }
 
 TExportEstimate EstimateExport(const TWin& Source, const TSweepExport& Export,
-                               const std::string& FileName)
+                               const std::string& FileName, const std::atomic<bool>* Cancel)
 {
     CheckExport(Export, FileName);
     const TFormat format = FormatOf(FileName);
@@ -156,7 +156,9 @@ TExportEstimate EstimateExport(const TWin& Source, const TSweepExport& Export,
                                       : format == TFormat::Mp4  ? ".mp4"
                                                                 : ".webm";
         TWin output(Source.Width(), Source.Height());
-        ExportSweep(Source, output, first, folder + "/sample" + extension, {});
+        const auto going = [Cancel](std::int64_t, std::int64_t) { return !Cancel || !*Cancel; };
+        if (!ExportSweep(Source, output, first, folder + "/sample" + extension, going))
+            throw SurfaceError("The estimate was cancelled");
         for (const auto& entry : fs::directory_iterator(folder))
             bytes += entry.file_size();
     } catch (...) {

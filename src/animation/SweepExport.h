@@ -2,6 +2,7 @@
 // GIF, an MP4 or WebM video or numbered stills, chosen by the file name.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -55,9 +56,11 @@ struct TExportEstimate {
 // first frame exported alone (the first eight, for a video, whose first
 // frame costs more than the others), into a temporary folder, times the
 // frames. Stills are sampled as bitmaps. Checks the export first, so that
-// nothing is encoded for one that cannot be.
+// nothing is encoded for one that cannot be. Setting Cancel ends it after
+// the frame at hand, with a SurfaceError and no temporary file left.
 TExportEstimate EstimateExport(const TWin& Source, const TSweepExport& Export,
-                               const std::string& FileName);
+                               const std::string& FileName,
+                               const std::atomic<bool>* Cancel = nullptr);
 std::uint64_t EstimateExportBytes(const TWin& Source, const TSweepExport& Export,
                                   const std::string& FileName);
 

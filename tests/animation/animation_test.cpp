@@ -516,6 +516,14 @@ TEST_F(SweepExportTest, EstimateIsTheFirstFrameTimesTheFrames)
     }
     // Bitmaps: 54 header bytes and 23 x 3 = 69 bytes a row padded to 72.
     EXPECT_EQ(EstimateExportBytes(source, many, "e-%d.bmp"), 11u * (54 + 72 * 11));
+    // A cancelled estimate ends with an error and leaves no temporary folder.
+    const char* const temporary = std::getenv("TMPDIR");
+    const std::string saved = temporary ? temporary : "";
+    setenv("TMPDIR", Dir.c_str(), 1);
+    const std::atomic<bool> cancelled = true;
+    EXPECT_THROW(EstimateExport(source, many, (Dir / "e.webp").string(), &cancelled), SurfaceError);
+    temporary ? setenv("TMPDIR", saved.c_str(), 1) : unsetenv("TMPDIR");
+    EXPECT_EQ(Files().size(), 2u) << "e.webp and e.gif only";
 }
 
 } // namespace
