@@ -1,6 +1,7 @@
 #include "TWin.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -25,28 +26,28 @@ TWin::TWin(std::int32_t Width, std::int32_t Height)
     if (bytes > MaxBytes)
         throw SurfaceError("Image of " + std::to_string(Width) + " x " + std::to_string(Height) +
                            " pixels is too large");
-    try {
-        Memory.assign(bytes, 0);
-    } catch (const std::bad_alloc&) {
+    Memory.reset(static_cast<std::uint8_t*>(std::calloc(bytes, 1)));
+    if (bytes && !Memory)
         throw SurfaceError("Not enough memory for an image of " + std::to_string(Width) + " x " +
                            std::to_string(Height) + " pixels");
-    }
+    Bytes = bytes;
     Header.Width = Width;
     Header.Height = -Height;
     Stride = StrideFor(Width);
-    Bits = Memory.empty() ? nullptr : Memory.data();
+    Bits = Bytes ? Memory.get() : nullptr;
 }
 
 TWin::TWin(const TWin& Other) : Header(Other.Header), Stride(Other.Stride), Step(Other.Step)
 {
-    try {
-        Memory = Other.Memory;
-    } catch (const std::bad_alloc&) {
+    Memory.reset(static_cast<std::uint8_t*>(std::malloc(Other.Bytes)));
+    if (Other.Bytes && !Memory)
         throw SurfaceError("Not enough memory for a copy of an image of " +
                            std::to_string(Other.Width()) + " x " + std::to_string(Other.Height()) +
                            " pixels");
-    }
-    Bits = Memory.empty() ? nullptr : Memory.data();
+    if (Other.Bytes)
+        std::memcpy(Memory.get(), Other.Memory.get(), Other.Bytes);
+    Bytes = Other.Bytes;
+    Bits = Bytes ? Memory.get() : nullptr;
 }
 
 TWin& TWin::operator=(const TWin& Other)
@@ -78,6 +79,7 @@ void TWin::swap(TWin& Other) noexcept
     std::swap(Stride, Other.Stride);
     std::swap(Probe, Other.Probe);
     std::swap(Step, Other.Step);
+    std::swap(Bytes, Other.Bytes);
     Memory.swap(Other.Memory); // keeps each buffer's address, so the pointers stay valid
 }
 

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -87,7 +89,7 @@ public:
     bool Empty() const { return Width() == 0 || Height() == 0; }
     std::uint8_t* Row(std::int32_t Y) { return Bits + std::size_t(Y) * Stride; }
     const std::uint8_t* Row(std::int32_t Y) const { return Bits + std::size_t(Y) * Stride; }
-    std::size_t ByteCount() const { return Memory.size(); }
+    std::size_t ByteCount() const { return Bytes; }
 
     // Pixel accessors. They test nothing: callers keep (X, Y) inside the image.
     std::uint8_t ProbeBlue(std::int32_t X, std::int32_t Y);
@@ -142,7 +144,13 @@ public:
     std::int32_t Step = 0;
 
 private:
-    std::vector<std::uint8_t> Memory;
+    struct TFree {
+        void operator()(std::uint8_t* Memory) const noexcept { std::free(Memory); }
+    };
+    // From calloc: a large surface comes as fresh zero pages from the system,
+    // touched first by whoever fills it, instead of cleared and then filled.
+    std::unique_ptr<std::uint8_t[], TFree> Memory;
+    std::size_t Bytes = 0;
 };
 
 } // namespace tavrin
