@@ -362,10 +362,11 @@ bool TForm1::LoadImage(const std::function<tavrin::TWin()>& Read)
         // A valid file may hold no pixels; there would be nothing to show.
         if (source.Empty())
             throw std::runtime_error("Bitmap image has no pixels");
-        tavrin::TWin output(source);
+        // Filled from the source as parts of it are shown or needed.
+        tavrin::TWin output(source.Width(), source.Height());
         SourceSurface->swap(source);
         OutputSurface->swap(output);
-        Rendered.SetComplete(OutputSurface->Width(), OutputSurface->Height());
+        Rendered.SetAsLoaded(OutputSurface->Width(), OutputSurface->Height());
         ShownPositions.reset();
         AsLoaded = true;
     } catch (const std::exception& error) {
@@ -411,8 +412,7 @@ void TForm1::ShowAgain(const tavrin::SliderPositions& Positions)
 {
     if (!AsLoaded)
         return ShowPositions(Positions);
-    *OutputSurface = *SourceSurface;
-    Rendered.SetComplete(OutputSurface->Width(), OutputSurface->Height());
+    Rendered.SetAsLoaded(OutputSurface->Width(), OutputSurface->Height());
     ShownPositions.reset();
     if (ZoomFactor < 1)
         ShowLiveView();

@@ -1,10 +1,22 @@
 #include "LazyOutput.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "Parallel.h"
 
 namespace tavrin {
+
+namespace {
+
+void CopyArea(const TWin& Source, TWin& Output, const TRect& Area)
+{
+    for (std::int32_t y = Area.Top; y < Area.Bottom; ++y)
+        std::memcpy(Output.Row(y) + 3 * std::size_t(Area.Left), Source.Row(y) + 3 * std::size_t(Area.Left),
+                    3 * std::size_t(Area.Right - Area.Left));
+}
+
+} // namespace
 
 void TLazyOutput::Reset(std::int32_t NewWidth, std::int32_t NewHeight, bool Valid)
 {
@@ -16,9 +28,10 @@ void TLazyOutput::Reset(std::int32_t NewWidth, std::int32_t NewHeight, bool Vali
     Missing = Valid ? 0 : ValidTiles.size();
 }
 
-void TLazyOutput::SetComplete(std::int32_t NewWidth, std::int32_t NewHeight)
+void TLazyOutput::SetAsLoaded(std::int32_t NewWidth, std::int32_t NewHeight)
 {
-    Reset(NewWidth, NewHeight, true);
+    Reset(NewWidth, NewHeight, false);
+    Positions.reset();
     Plan.reset();
 }
 
@@ -52,8 +65,8 @@ void TLazyOutput::Ensure(const TWin& Source, TWin& Output, const TRect& Area)
     const TRect tiles = TilesOf(Area);
     if (tiles.Left >= tiles.Right)
         return;
-    if (!Plan)
-        Plan.emplace(Source, Width, Height, Positions);
+    if (!Plan && Positions)
+        Plan.emplace(Source, Width, Height, *Positions);
     // Rows of tiles write rows of the output of their own: a large area is
     // drawn on every core.
     const bool pays = std::int64_t(tiles.Bottom - tiles.Top) * (tiles.Right - tiles.Left) * TileSide *
@@ -71,8 +84,12 @@ void TLazyOutput::Ensure(const TWin& Source, TWin& Output, const TRect& Area)
             const std::int32_t first = column;
             while (column < tiles.Right && !valid[column])
                 valid[column++] = 1;
-            Plan->Draw(Source, Output,
-                       TRect{first * TileSide, row * TileSide, column * TileSide, (row + 1) * TileSide});
+            const TRect area{first * TileSide, row * TileSide, std::min(column * TileSide, Width),
+                             std::min((row + 1) * TileSide, Height)};
+            if (Plan)
+                Plan->Draw(Source, Output, area);
+            else
+                CopyArea(Source, Output, area);
             drawn += std::size_t(column - first);
         }
     }
@@ -83,9 +100,12 @@ void TLazyOutput::EnsureAll(const TWin& Source, TWin& Output)
 {
     if (Missing == 0)
         return;
-    // One render in place is cheaper than the parts, and rewrites the valid
-    // tiles with what they hold.
-    Render(Source, Output, Positions);
+    // One render or copy in place is cheaper than the parts, and rewrites the
+    // valid tiles with what they hold.
+    if (Positions)
+        Render(Source, Output, *Positions);
+    else
+        std::memcpy(Output.Bits, Source.Bits, Output.ByteCount());
     std::fill(ValidTiles.begin(), ValidTiles.end(), std::uint8_t(1));
     Missing = 0;
 }

@@ -17,9 +17,10 @@ public:
     // Tiles are squares of this side, the last ones in a row or column cut short.
     static constexpr std::int32_t TileSide = 64;
 
-    // The output (of Width x Height pixels) already holds what it should, as
-    // after a load: nothing is drawn until the next setting.
-    void SetComplete(std::int32_t Width, std::int32_t Height);
+    // The output (of Width x Height pixels) is to show the source as it is,
+    // as after a load: each tile is copied from it when first asked for, so
+    // that a large picture shows before all of it is copied.
+    void SetAsLoaded(std::int32_t Width, std::int32_t Height);
     // A new setting for an output of Width x Height pixels: no tile is valid.
     void SetPositions(std::int32_t Width, std::int32_t Height, const SliderPositions& Positions);
 
@@ -42,7 +43,7 @@ private:
     std::int32_t Rows = 0;
     std::vector<std::uint8_t> ValidTiles; // row by row
     std::size_t Missing = 0;
-    SliderPositions Positions;
+    std::optional<SliderPositions> Positions; // none: the source as it is
     std::optional<TRenderPlan> Plan;
 };
 

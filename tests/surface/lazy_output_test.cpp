@@ -204,13 +204,14 @@ TEST_F(RegionDiff, ANewSettingInvalidatesWhatWasDrawn)
     lazy.Ensure(source, output, left); // drawn before, for the old setting: drawn again
     EXPECT_TRUE(ShowsInside(output, output, expectSecond, TRect{0, 0, 151, 97}));
 
-    // A load makes the output hold what it should until the next setting.
-    lazy.SetComplete(151, 97);
-    EXPECT_TRUE(lazy.Complete());
-    const TWin loaded = output;
+    // A load shows the source as it is, copied where asked for.
+    lazy.SetAsLoaded(151, 97);
+    EXPECT_FALSE(lazy.Valid(left));
+    const TWin before = output;
     lazy.Ensure(source, output, left);
+    EXPECT_TRUE(ShowsInside(output, before, source, TRect{0, 0, 2 * TLazyOutput::TileSide, 97}));
     lazy.EnsureAll(source, output);
-    EXPECT_TRUE(ShowsInside(output, loaded, loaded, TRect{}));
+    EXPECT_TRUE(ShowsInside(output, source, source, TRect{}));
 }
 
 } // namespace
