@@ -116,6 +116,7 @@ int main(int argc, char** argv)
     TForm1 Form1(line.File, Sounds);
     if (line.Zoom)
         Form1.StartZoomed(*line.Zoom);
+    Form1.StartOpening();
     TForm2 Form2;
     TForm3 Form3;
     TForm4 Form4(Form1);

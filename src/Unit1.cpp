@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMimeData>
@@ -286,14 +287,36 @@ void TForm1::OpenFromDialog(QWidget* DialogParent)
         OpenFile(chosen);
 }
 
+void TForm1::StartOpening()
+{
+    if (FileName.isEmpty())
+        return;
+    AheadName = FileName;
+    const std::string name = QFile::encodeName(FileName).toStdString();
+    // At Fit on Screen the whole decode follows the reduced one at once.
+    std::promise<std::optional<tavrin::TPreview>> preview;
+    if (FitMode)
+        PreviewAhead = preview.get_future();
+    PictureAhead = std::async(std::launch::async, [name, room = ScreenPixels(), fit = FitMode,
+                                                   preview = std::move(preview)]() mutable {
+        if (fit)
+            preview.set_value(tavrin::ReadJpegPreview(name, room.Width, room.Height));
+        return tavrin::ReadPlainJpeg(name);
+    });
+}
+
 bool TForm1::OpenFile(const QString& Name)
 {
-    if (!LoadImage([&] { return tavrin::ReadImageFile(Name); }))
+    std::optional<tavrin::TWin> ahead;
+    if (PictureAhead.valid() && Name == AheadName)
+        ahead = PictureAhead.get();
+    if (!LoadImage([&] { return ahead ? std::move(*ahead) : tavrin::ReadImageFile(Name); }))
         return false;
     SetCurrentFile(Name);
+    ShowImage();
+    // After the picture is on the screen: these write files of their own.
     AddRecentFile(Name);
     RememberFolder(OpenFolder, Name);
-    ShowImage();
     return true;
 }
 
@@ -301,9 +324,12 @@ bool TForm1::ShowPreview(const QString& Name)
 {
     const qreal ratio = devicePixelRatioF();
     const QRect room = screen()->availableGeometry();
-    const tavrin::TViewSize screenPixels{qFloor(room.width() * ratio), qFloor(room.height() * ratio)};
+    const tavrin::TViewSize screenPixels = ScreenPixels();
     std::optional<tavrin::TPreview> preview =
-        tavrin::ReadJpegPreview(Name, screenPixels.Width, screenPixels.Height);
+        PreviewAhead.valid() && Name == AheadName
+            ? PreviewAhead.get()
+            : tavrin::ReadJpegPreview(QFile::encodeName(Name).toStdString(), screenPixels.Width,
+                                      screenPixels.Height);
     if (!preview)
         return false;
     const double zoom = tavrin::FitZoom(preview->Width, preview->Height, screenPixels);
@@ -424,12 +450,16 @@ tavrin::TViewSize TForm1::ShownSize() const
     return tavrin::ViewSize(OutputSurface->Width(), OutputSurface->Height(), ZoomFactor);
 }
 
-double TForm1::FitZoomHere() const
+tavrin::TViewSize TForm1::ScreenPixels() const
 {
     const qreal ratio = devicePixelRatioF();
     const QRect room = screen()->availableGeometry();
-    return tavrin::FitZoom(OutputSurface->Width(), OutputSurface->Height(),
-                           {qFloor(room.width() * ratio), qFloor(room.height() * ratio)});
+    return {qFloor(room.width() * ratio), qFloor(room.height() * ratio)};
+}
+
+double TForm1::FitZoomHere() const
+{
+    return tavrin::FitZoom(OutputSurface->Width(), OutputSurface->Height(), ScreenPixels());
 }
 
 void TForm1::ResizeToView()

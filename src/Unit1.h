@@ -11,9 +11,11 @@
 #include <QWidget>
 
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 
+#include "ImageFiles.h"
 #include "LazyOutput.h"
 #include "TWin.h"
 #include "ZoomView.h"
@@ -72,6 +74,10 @@ public:
     void SetZoom(double NewZoom, std::optional<QPoint> Anchor = {});
     // Before the first picture opens: at Zoom, or at Fit on Screen without one.
     void StartZoomed(std::optional<double> Zoom);
+    // Once the start's zoom is settled: the file named at the start, if a
+    // plain JPEG, is decoded on a worker thread while the other windows are
+    // made, as its first show will need it (a first view at Fit on Screen).
+    void StartOpening();
     // Whether the view shows exactly what the zoom defines; below 100 % it
     // may show the live view for a moment after a slider step.
     bool ViewExact() const { return ZoomFactor >= 1 || ExactRows == View.Height(); }
@@ -184,6 +190,8 @@ private:
     // At Fit on Screen, a first view of a large JPEG from a reduced decode,
     // before the whole picture is read; false when there is none.
     bool ShowPreview(const QString& Name);
+    // The available geometry of the window's screen, in device pixels.
+    tavrin::TViewSize ScreenPixels() const;
     void OpenAfterPreview();
     // Below 100 %: the view, drawn inside Area.
     void PaintView(QPainter& Canvas, const QRegion& Area);
@@ -228,6 +236,10 @@ private:
     QTimer RefineTimer;
     // The window's size for a first view that waits to be painted.
     std::optional<QSize> PreviewSize;
+    // What StartOpening began for the file FileName named then.
+    QString AheadName;
+    std::future<std::optional<tavrin::TPreview>> PreviewAhead;
+    std::future<std::optional<tavrin::TWin>> PictureAhead;
     // Wheel turns not yet spent on a zoom step (touchpads send small ones).
     int WheelRest = 0;
     // Where the mouse holds the window while it is moved by hand.

@@ -331,18 +331,56 @@ TWin ReadImageFile(const QString& FileName)
     return DecodeWithQt(file, FileName);
 }
 
-std::optional<TPreview> ReadJpegPreview(const QString& FileName, std::int32_t MinWidth,
+namespace {
+
+// A regular JPEG file's bytes, read with the system's calls alone; nothing
+// for anything else.
+std::optional<QByteArray> JpegBytes(const std::string& FileName)
+{
+    const int descriptor = open(FileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0)
+        return std::nullopt;
+    std::optional<QByteArray> bytes;
+    struct stat info;
+    QByteArray data(16, '\0');
+    if (fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= 16 &&
+        std::uint64_t(info.st_size) <= TWin::MaxBytes &&
+        pread(descriptor, data.data(), 16, 0) == 16 && imagefiles::IsJpeg(data)) {
+        data.resize(qsizetype(info.st_size));
+        qsizetype got = 0;
+        for (ssize_t n = 0;
+             got < data.size() &&
+             (n = read(descriptor, data.data() + got, std::size_t(data.size() - got))) > 0;)
+            got += n;
+        if (got == data.size())
+            bytes = std::move(data);
+    }
+    close(descriptor);
+    return bytes;
+}
+
+} // namespace
+
+std::optional<TPreview> ReadJpegPreview(const std::string& FileName, std::int32_t MinWidth,
                                         std::int32_t MinHeight)
 {
-    QFile file(FileName);
-    if (!file.open(QIODevice::ReadOnly) || !imagefiles::IsJpeg(file.peek(16)) ||
-        file.size() > qint64(TWin::MaxBytes))
-        return std::nullopt;
     try {
-        return imagefiles::DecodePlainJpegReduced(file.readAll(), FileName, MinWidth, MinHeight);
+        if (const std::optional<QByteArray> data = JpegBytes(FileName))
+            return imagefiles::DecodePlainJpegReduced(*data, QString::fromStdString(FileName),
+                                                      MinWidth, MinHeight);
     } catch (const SurfaceError&) {
-        return std::nullopt;
     }
+    return std::nullopt;
+}
+
+std::optional<TWin> ReadPlainJpeg(const std::string& FileName)
+{
+    try {
+        if (const std::optional<QByteArray> data = JpegBytes(FileName))
+            return imagefiles::DecodePlainJpeg(*data, QString::fromStdString(FileName));
+    } catch (const SurfaceError&) {
+    }
+    return std::nullopt;
 }
 
 TWin DecodeImage(const QByteArray& Data, const QString& Name)

@@ -67,9 +67,15 @@ struct TPreview {
 // A plain JPEG decoded by libjpeg-turbo's DCT scaling, at the smallest of
 // 1/8, 2/8 .. 8/8 that is at least MinWidth x MinHeight. Nothing for any
 // other file, one that needs the conversion rules, or one that fails: the
-// whole decode then says why.
-std::optional<TPreview> ReadJpegPreview(const QString& FileName, std::int32_t MinWidth,
+// whole decode then says why. Uses no Qt object, so that it may run on a
+// worker thread; FileName is in the file system's encoding.
+std::optional<TPreview> ReadJpegPreview(const std::string& FileName, std::int32_t MinWidth,
                                         std::int32_t MinHeight);
+
+// The picture of a plain JPEG file, as ReadImageFile gives it, read without
+// any Qt object, for a head start on a worker thread. Nothing for any other
+// file or on any error: ReadImageFile then reads it and says why.
+std::optional<TWin> ReadPlainJpeg(const std::string& FileName);
 
 // Lets the format choose its own quality.
 constexpr int DefaultQuality = -1;

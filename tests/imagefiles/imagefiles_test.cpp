@@ -246,6 +246,7 @@ TEST_F(FileTest, JpegIsCloseAndQualityCounts)
 
 TEST_F(FileTest, JpegPreviewIsAReducedDecodeOfTheSamePicture)
 {
+    const auto Native = [this](const char* Name) { return QFile::encodeName(Path(Name)).toStdString(); };
     TWin picture(411, 233);
     for (int y = 0; y < 233; ++y)
         for (int x = 0; x < 411; ++x) {
@@ -257,7 +258,7 @@ TEST_F(FileTest, JpegPreviewIsAReducedDecodeOfTheSamePicture)
     WriteImageFile(picture, Path("photo.jpg"));
     const TWin whole = ReadImageFile(Path("photo.jpg"));
     // Asked for at least 100 x 50: a quarter (2/8) is the smallest that covers it.
-    const std::optional<TPreview> preview = ReadJpegPreview(Path("photo.jpg"), 100, 50);
+    const std::optional<TPreview> preview = ReadJpegPreview(Native("photo.jpg"), 100, 50);
     ASSERT_TRUE(preview);
     EXPECT_EQ(preview->Width, 411);
     EXPECT_EQ(preview->Height, 233);
@@ -271,7 +272,7 @@ TEST_F(FileTest, JpegPreviewIsAReducedDecodeOfTheSamePicture)
             error += std::abs(int(preview->Reduced.Row(y)[x]) - int(shrunk.Row(y)[x]));
     EXPECT_LT(error / (103 * 59 * 3), 2.0);
     // Asked for more than the picture holds: the whole size, close to the whole decode.
-    const std::optional<TPreview> full = ReadJpegPreview(Path("photo.jpg"), 500, 10);
+    const std::optional<TPreview> full = ReadJpegPreview(Native("photo.jpg"), 500, 10);
     ASSERT_TRUE(full);
     ASSERT_EQ(full->Reduced.Width(), 411);
     ASSERT_EQ(full->Reduced.Height(), 233);
@@ -282,8 +283,14 @@ TEST_F(FileTest, JpegPreviewIsAReducedDecodeOfTheSamePicture)
     EXPECT_LT(error / (411 * 233 * 3), 2.0);
     // Nothing for what the whole decode would convert, or another format.
     WriteImageFile(picture, Path("photo.png"));
-    EXPECT_FALSE(ReadJpegPreview(Path("photo.png"), 100, 50));
-    EXPECT_FALSE(ReadJpegPreview(Path("missing.jpg"), 100, 50));
+    EXPECT_FALSE(ReadJpegPreview(Native("photo.png"), 100, 50));
+    EXPECT_FALSE(ReadJpegPreview(Native("missing.jpg"), 100, 50));
+    // The head start on a worker thread reads exactly what the whole road reads.
+    const std::optional<TWin> ahead = ReadPlainJpeg(Native("photo.jpg"));
+    ASSERT_TRUE(ahead);
+    EXPECT_EQ(std::vector(ahead->Bits, ahead->Bits + ahead->ByteCount()),
+              std::vector(whole.Bits, whole.Bits + whole.ByteCount()));
+    EXPECT_FALSE(ReadPlainJpeg(Native("photo.png")));
 }
 
 TEST_F(FileTest, ContentNotExtensionChoosesTheReader)
