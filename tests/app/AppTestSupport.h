@@ -150,17 +150,19 @@ inline void FailOnReentry(QtMsgType Type, const QMessageLogContext& Context, con
 // QTest::qExec in its three steps, with FailOnReentry in front of the log
 // that the first step opens. What the program remembers goes to a private
 // folder, fresh for every run.
+template <typename TestClass> int RunWindowTest(int argc, char** argv)
+{
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath("config")));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath("data")));
+    TApplication application(argc, argv);
+    TestClass test;
+    QTest::qInit(&test, argc, argv);
+    QtTestMessages = qInstallMessageHandler(FailOnReentry);
+    const int failures = QTest::qRun();
+    QTest::qCleanup();
+    return failures;
+}
+
 #define TAVRIN_TEST_MAIN(TestClass)                                                           \
-    int main(int argc, char** argv)                                                           \
-    {                                                                                         \
-        QTemporaryDir home;                                                                   \
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath("config")));               \
-        qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath("data")));                   \
-        TApplication application(argc, argv);                                                 \
-        TestClass test;                                                                       \
-        QTest::qInit(&test, argc, argv);                                                      \
-        QtTestMessages = qInstallMessageHandler(FailOnReentry);                               \
-        const int failures = QTest::qRun();                                                   \
-        QTest::qCleanup();                                                                    \
-        return failures;                                                                      \
-    }
+    int main(int argc, char** argv) { return RunWindowTest<TestClass>(argc, argv); }
