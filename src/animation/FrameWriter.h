@@ -22,6 +22,8 @@ struct TAnimationOptions {
 
 // Receives the encoded bytes in order; it must not throw (the encoders are C).
 using TPut = std::function<void(const std::uint8_t* Data, std::size_t Size)>;
+// Writes bytes again over some already put, from Offset of the file.
+using TPatch = std::function<void(std::uint64_t Offset, const std::uint8_t* Data, std::size_t Size)>;
 
 class TFrameWriter {
 public:
@@ -32,9 +34,11 @@ public:
     virtual void Finish() = 0;
 };
 
-// An animated WebP that loops forever, written whole by Finish.
+// An animated WebP that loops forever, written as the frames arrive; Finish
+// patches the file's size into its header, and the length of a repeated frame.
 std::unique_ptr<TFrameWriter> MakeWebPWriter(std::int32_t Width, std::int32_t Height,
-                                             const TAnimationOptions& Options, TPut Put);
+                                             const TAnimationOptions& Options, TPut Put,
+                                             TPatch Patch);
 // An animated GIF that loops forever, written as the frames arrive.
 std::unique_ptr<TFrameWriter> MakeGifWriter(std::int32_t Width, std::int32_t Height,
                                             const TAnimationOptions& Options, TPut Put);

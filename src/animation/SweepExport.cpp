@@ -70,8 +70,12 @@ std::unique_ptr<TFrameWriter> MakeWriter(const std::string& FileName, TFrameSize
     const TPut put = [&File](const std::uint8_t* Data, std::size_t Size) {
         File->Write(Data, Size);
     };
-    return format == TFormat::WebP ? MakeWebPWriter(Size.Width, Size.Height, Options, put)
-                                   : MakeGifWriter(Size.Width, Size.Height, Options, put);
+    if (format == TFormat::Gif)
+        return MakeGifWriter(Size.Width, Size.Height, Options, put);
+    return MakeWebPWriter(Size.Width, Size.Height, Options, put,
+                          [&File](std::uint64_t Offset, const std::uint8_t* Data, std::size_t Size) {
+                              File->Overwrite(Offset, Data, Size);
+                          });
 }
 
 // The folder must be there and the name must be one a file can have.

@@ -1,10 +1,14 @@
-// Animated WebP through libwebp's animation encoder. It keeps each frame
-// only as long as it needs it to choose key frames and changed rectangles,
-// and holds the compressed frames until the file is assembled.
+// Animated WebP, written as the frames arrive. Each frame holds only the
+// rectangle that changed since the previous one, coded alone by libwebp and
+// drawn over the canvas without blending; a frame like the one before only
+// makes that one last longer. The writer keeps the previous frame and one
+// coded rectangle, so memory does not grow with the number of frames; the
+// file's size goes into its header at the end.
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include <webp/encode.h>
-#include <webp/mux.h>
 
 #include "FrameWriter.h"
 #include "SurfaceError.h"
@@ -13,21 +17,70 @@
 namespace tavrin {
 namespace {
 
+// The container's 24-bit duration field, in milliseconds.
+constexpr std::int64_t MaxDuration = 0xFFFFFF;
+// The RIFF size counts the bytes after its own field and may not pass this.
+constexpr std::uint64_t MaxRiffSize = 0xFFFFFFFFu - 9;
+
+struct TRect {
+    std::int32_t X = 0, Y = 0, Width = 0, Height = 0;
+};
+
+// The smallest rectangle holding every pixel where A and B differ, grown up
+// and left to even coordinates, as frame offsets must be; empty when alike.
+TRect ChangedRect(const TWin& A, const TWin& B)
+{
+    const std::size_t rowBytes = 3 * std::size_t(A.Width());
+    std::int32_t top = 0, bottom = A.Height();
+    while (top < bottom && std::memcmp(A.Row(top), B.Row(top), rowBytes) == 0)
+        ++top;
+    if (top == bottom)
+        return {};
+    while (std::memcmp(A.Row(bottom - 1), B.Row(bottom - 1), rowBytes) == 0)
+        --bottom;
+    std::size_t left = rowBytes, right = 0; // in bytes
+    for (std::int32_t y = top; y < bottom; ++y) {
+        const std::uint8_t* a = A.Row(y);
+        const std::uint8_t* b = B.Row(y);
+        std::size_t l = 0;
+        while (l < left && a[l] == b[l])
+            ++l;
+        left = l;
+        std::size_t r = rowBytes;
+        while (r > right && a[r - 1] == b[r - 1])
+            --r;
+        right = r;
+    }
+    const auto x = std::int32_t(left / 3) & ~1;
+    const auto y = top & ~1;
+    return {x, y, std::int32_t((right + 2) / 3) - x, bottom - y};
+}
+
+// Numbers in the container are little-endian, of 2, 3 or 4 bytes.
+void PutNumber(std::vector<std::uint8_t>& Out, std::uint64_t Value, int Bytes)
+{
+    for (int i = 0; i < Bytes; ++i)
+        Out.push_back(std::uint8_t(Value >> (8 * i)));
+}
+
+void PutTag(std::vector<std::uint8_t>& Out, const char (&Tag)[5])
+{
+    Out.insert(Out.end(), Tag, Tag + 4);
+}
+
 class TWebPWriter : public TFrameWriter {
 public:
     TWebPWriter(std::int32_t Width, std::int32_t Height, const TAnimationOptions& Options,
-                TPut Put)
-        : Fps(Options.Fps), Put(std::move(Put))
+                TPut Put, TPatch Patch)
+        : Fps(Options.Fps), Put(std::move(Put)), Patch(std::move(Patch))
     {
-        WebPAnimEncoderOptions options;
-        if (!WebPAnimEncoderOptionsInit(&options) || !WebPConfigInit(&Config) ||
-            !WebPPictureInit(&Picture))
+        if (!WebPConfigInit(&Config) || !WebPPictureInit(&Picture))
             throw SurfaceError("The WebP library does not match the one Tavrin was built with");
+        WebPMemoryWriterInit(&Coded);
         if (Width > WEBP_MAX_DIMENSION || Height > WEBP_MAX_DIMENSION)
             throw SurfaceError("A WebP picture is at most " + std::to_string(WEBP_MAX_DIMENSION) +
                                " pixels a side, not " + std::to_string(Width) + " x " +
                                std::to_string(Height));
-        options.anim_params.loop_count = 0; // forever
         Config.lossless = Options.Quality ? 0 : 1;
         if (Options.Quality) {
             Config.quality = float(*Options.Quality);
@@ -39,67 +92,134 @@ public:
             Config.quality = 25;
         }
         Picture.use_argb = Config.lossless;
-        Picture.width = Width;
-        Picture.height = Height;
-        Encoder = WebPAnimEncoderNew(Width, Height, &options);
-        if (!Encoder)
-            throw SurfaceError("Not enough memory to start a WebP animation");
+        Picture.writer = WebPMemoryWrite;
+        Picture.custom_ptr = &Coded;
+        Previous = TWin(Width, Height);
+
+        std::vector<std::uint8_t> header;
+        PutTag(header, "RIFF");
+        PutNumber(header, 0, 4); // the size, known at the end
+        PutTag(header, "WEBP");
+        PutTag(header, "VP8X");
+        PutNumber(header, 10, 4);
+        PutNumber(header, 0x02, 4); // animated, opaque
+        PutNumber(header, std::uint64_t(Width) - 1, 3);
+        PutNumber(header, std::uint64_t(Height) - 1, 3);
+        PutTag(header, "ANIM");
+        PutNumber(header, 6, 4);
+        PutNumber(header, 0xFFFFFFFF, 4); // background: white, never seen
+        PutNumber(header, 0, 2);          // loop forever
+        Write(header);
     }
 
     ~TWebPWriter() override
     {
         WebPPictureFree(&Picture);
-        WebPAnimEncoderDelete(Encoder);
+        WebPMemoryWriterClear(&Coded);
     }
 
     void Add(const TWin& Frame) override
     {
-        if (!WebPPictureImportBGR(&Picture, Frame.Bits, int(Frame.Stride)))
-            throw SurfaceError("Not enough memory to encode a WebP frame");
-        if (!WebPAnimEncoderAdd(Encoder, &Picture, int(FrameStart(Count, Fps, 1000)), &Config))
-            Fail();
+        const std::int64_t duration = FrameStart(Count + 1, Fps, 1000) - FrameStart(Count, Fps, 1000);
+        TRect rect =
+            Count == 0 ? TRect{0, 0, Frame.Width(), Frame.Height()} : ChangedRect(Previous, Frame);
         ++Count;
+        if (rect.Width == 0) {
+            if (Duration + duration <= MaxDuration) {
+                Duration += duration;
+                return;
+            }
+            rect = {0, 0, 1, 1}; // the same pixel again starts a frame of its own
+        }
+        EndFrame();
+        AddFrame(Frame, rect, duration);
+        std::memcpy(Previous.Bits, Frame.Bits, Previous.ByteCount());
     }
 
     void Finish() override
     {
-        // A last add without a picture gives the last frame its duration.
-        if (!WebPAnimEncoderAdd(Encoder, nullptr, int(FrameStart(Count, Fps, 1000)), nullptr))
-            Fail();
-        WebPData data;
-        WebPDataInit(&data);
-        if (!WebPAnimEncoderAssemble(Encoder, &data))
-            Fail();
-        try {
-            Put(data.bytes, data.size);
-        } catch (...) {
-            WebPDataClear(&data);
-            throw;
-        }
-        WebPDataClear(&data);
+        EndFrame();
+        std::vector<std::uint8_t> size;
+        PutNumber(size, Written - 8, 4);
+        Patch(4, size.data(), size.size());
     }
 
 private:
-    [[noreturn]] void Fail() const
+    // Codes the rectangle alone and appends it as a frame that lasts Duration.
+    void AddFrame(const TWin& Frame, TRect Rect, std::int64_t FrameDuration)
     {
-        throw SurfaceError(std::string("WebP encoding failed: ") +
-                           WebPAnimEncoderGetError(Encoder));
+        Picture.width = Rect.Width;
+        Picture.height = Rect.Height;
+        WebPMemoryWriterClear(&Coded);
+        if (!WebPPictureImportBGR(&Picture, Frame.Row(Rect.Y) + 3 * std::size_t(Rect.X),
+                                  int(Frame.Stride)))
+            throw SurfaceError("Not enough memory to encode a WebP frame");
+        if (!WebPEncode(&Config, &Picture))
+            throw SurfaceError(Picture.error_code == VP8_ENC_ERROR_OUT_OF_MEMORY
+                                   ? "Not enough memory to encode a WebP frame"
+                                   : "WebP encoding failed (libwebp error " +
+                                         std::to_string(int(Picture.error_code)) + ")");
+        // An opaque picture is a 12-byte file header and one VP8L or VP8
+        // chunk, padded to even length: the chunk is the frame's data.
+        const std::uint8_t* data = Coded.mem + 12;
+        const std::size_t size = Coded.size - 12;
+        if (Written + 24 + size - 8 > MaxRiffSize)
+            throw SurfaceError("The animation is too large for a WebP file, which holds 4 GiB "
+                               "at most");
+        std::vector<std::uint8_t> header;
+        PutTag(header, "ANMF");
+        PutNumber(header, 16 + size, 4);
+        PutNumber(header, std::uint64_t(Rect.X / 2), 3);
+        PutNumber(header, std::uint64_t(Rect.Y / 2), 3);
+        PutNumber(header, std::uint64_t(Rect.Width) - 1, 3);
+        PutNumber(header, std::uint64_t(Rect.Height) - 1, 3);
+        DurationAt = Written + header.size();
+        PutNumber(header, std::uint64_t(FrameDuration), 3);
+        PutNumber(header, 0x02, 1); // no blending, nothing disposed
+        Write(header);
+        Put(data, size);
+        Written += size;
+        Duration = WrittenDuration = FrameDuration;
+    }
+
+    // A frame that repeats gives the last one written its whole duration.
+    void EndFrame()
+    {
+        if (Duration == WrittenDuration)
+            return;
+        std::vector<std::uint8_t> duration;
+        PutNumber(duration, std::uint64_t(Duration), 3);
+        Patch(DurationAt, duration.data(), duration.size());
+        WrittenDuration = Duration;
+    }
+
+    void Write(const std::vector<std::uint8_t>& Bytes)
+    {
+        Put(Bytes.data(), Bytes.size());
+        Written += Bytes.size();
     }
 
     int Fps;
     TPut Put;
+    TPatch Patch;
     WebPConfig Config;
     WebPPicture Picture;
-    WebPAnimEncoder* Encoder = nullptr;
+    WebPMemoryWriter Coded;
+    TWin Previous;             // the last frame added
     std::int64_t Count = 0;
+    std::uint64_t Written = 0; // bytes of the file so far
+    std::uint64_t DurationAt = 0;
+    std::int64_t Duration = 0; // of the last frame written, with its repeats
+    std::int64_t WrittenDuration = 0;
 };
 
 } // namespace
 
 std::unique_ptr<TFrameWriter> MakeWebPWriter(std::int32_t Width, std::int32_t Height,
-                                             const TAnimationOptions& Options, TPut Put)
+                                             const TAnimationOptions& Options, TPut Put,
+                                             TPatch Patch)
 {
-    return std::make_unique<TWebPWriter>(Width, Height, Options, std::move(Put));
+    return std::make_unique<TWebPWriter>(Width, Height, Options, std::move(Put), std::move(Patch));
 }
 
 } // namespace tavrin

@@ -78,6 +78,12 @@ void TSaveFile::Write(const std::uint8_t* Data, std::size_t Size)
     Written = Written && std::fwrite(Data, 1, Size, File) == Size;
 }
 
+void TSaveFile::Overwrite(std::uint64_t Offset, const std::uint8_t* Data, std::size_t Size)
+{
+    Written = Written && fseeko(File, off_t(Offset), SEEK_SET) == 0 &&
+              std::fwrite(Data, 1, Size, File) == Size && fseeko(File, 0, SEEK_END) == 0;
+}
+
 void TSaveFile::Commit()
 {
     bool written = Written && std::fflush(File) == 0 && fsync(fileno(File)) == 0;

@@ -21,6 +21,8 @@ public:
 
     // A failed write is remembered and reported by Commit.
     void Write(const std::uint8_t* Data, std::size_t Size);
+    // Writes over bytes already written, from Offset; the next Write appends.
+    void Overwrite(std::uint64_t Offset, const std::uint8_t* Data, std::size_t Size);
     // For a program that writes the file itself, by its name, before Commit.
     const std::string& TemporaryName() const { return Temporary; }
     // Puts the complete file in place of the target; throws SurfaceError

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <random>
 #include <set>
 #include <vector>
@@ -315,6 +316,113 @@ TEST_F(SweepExportTest, LossyWebPStaysCloseToTheRender)
             error += std::abs(int(expected.Bits[b]) - int(frames[std::size_t(i)].Picture.Bits[b]));
         EXPECT_LT(error / double(expected.ByteCount()), 6.0) << "frame " << i;
     }
+}
+
+// The writer alone, on frames that change in a part only, at odd places:
+// each frame must hold just the changed rectangle (grown to the even
+// corner the container needs) and decode to the whole frame, and a repeat
+// must lengthen the frame before it, the last one too.
+TEST_F(SweepExportTest, WebPFramesHoldOnlyWhatChanged)
+{
+    TWin first(45, 31); // smooth, so that lossy coding stays close
+    for (int y = 0; y < 31; ++y)
+        for (int x = 0; x < 45; ++x) {
+            first.Row(y)[3 * x] = std::uint8_t(5 * x);
+            first.Row(y)[3 * x + 1] = std::uint8_t(7 * y);
+            first.Row(y)[3 * x + 2] = std::uint8_t(90 + 2 * x - y);
+        }
+    TWin block = first; // columns 7 to 19 and rows 5 to 12 lighter
+    for (int y = 5; y <= 12; ++y)
+        for (int b = 3 * 7; b < 3 * 20; ++b)
+            block.Row(y)[b] = std::uint8_t(block.Row(y)[b] / 2 + 100);
+    TWin corner = block; // and the bottom-right pixel
+    corner.Row(30)[3 * 44 + 1] ^= 0x80;
+    const TWin* frames[] = {&first, &block, &block, &corner, &first, &first};
+
+    struct TCase {
+        std::optional<int> Quality;
+        double MeanError; // per byte, at most
+    };
+    for (const TCase& c : {TCase{std::nullopt, 0.0}, TCase{90, 3.0}}) {
+        SCOPED_TRACE(c.Quality ? "lossy" : "lossless");
+        std::vector<std::uint8_t> bytes;
+        TAnimationOptions options;
+        options.Fps = 30;
+        options.Quality = c.Quality;
+        const auto writer = MakeWebPWriter(
+            45, 31, options,
+            [&](const std::uint8_t* Data, std::size_t Size) {
+                bytes.insert(bytes.end(), Data, Data + Size);
+            },
+            [&](std::uint64_t Offset, const std::uint8_t* Data, std::size_t Size) {
+                ASSERT_LE(Offset + Size, bytes.size());
+                std::copy(Data, Data + Size, bytes.begin() + std::ptrdiff_t(Offset));
+            });
+        for (const TWin* frame : frames)
+            writer->Add(*frame);
+        writer->Finish();
+        std::ofstream(Dir / "parts.webp", std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+
+        int loops = -1;
+        const std::vector<TDecodedFrame> decoded = DecodeWebP(Dir / "parts.webp", loops);
+        ASSERT_EQ(decoded.size(), 4u);
+        const TWin* expected[] = {&first, &block, &corner, &first};
+        const int endTimes[] = {33, 100, 133, 200}; // frames start at 0, 33, 67, 100, 133, 167
+        for (std::size_t i = 0; i < 4; ++i) {
+            double error = 0;
+            for (std::size_t b = 0; b < first.ByteCount(); ++b)
+                error += std::abs(int(expected[i]->Bits[b]) - int(decoded[i].Picture.Bits[b]));
+            EXPECT_LE(error / double(first.ByteCount()), c.MeanError) << "frame " << i;
+            EXPECT_EQ(decoded[i].Time, endTimes[i]) << "frame " << i;
+        }
+
+        // Where each frame sits, and that none blends or disposes.
+        const WebPData data{bytes.data(), bytes.size()};
+        WebPDemuxer* demux = WebPDemux(&data);
+        ASSERT_NE(demux, nullptr);
+        const int rects[4][4] = {{0, 0, 45, 31}, {6, 4, 14, 9}, {44, 30, 1, 1}, {6, 4, 39, 27}};
+        WebPIterator frame;
+        for (int i = 0; i < 4; ++i) {
+            ASSERT_TRUE(WebPDemuxGetFrame(demux, i + 1, &frame));
+            EXPECT_EQ(frame.x_offset, rects[i][0]) << "frame " << i;
+            EXPECT_EQ(frame.y_offset, rects[i][1]) << "frame " << i;
+            EXPECT_EQ(frame.width, rects[i][2]) << "frame " << i;
+            EXPECT_EQ(frame.height, rects[i][3]) << "frame " << i;
+            EXPECT_EQ(frame.blend_method, WEBP_MUX_NO_BLEND);
+            EXPECT_EQ(frame.dispose_method, WEBP_MUX_DISPOSE_NONE);
+            WebPDemuxReleaseIterator(&frame);
+        }
+        WebPDemuxDelete(demux);
+    }
+}
+
+// A repeat longer than a frame may last (24 bits of milliseconds) starts a
+// frame of one pixel.
+TEST_F(SweepExportTest, WebPRepeatsPastTheLongestFrameGoOn)
+{
+    const TWin picture = test::RandomPicture(3, 2, 4);
+    std::vector<std::uint8_t> bytes;
+    TAnimationOptions options;
+    options.Fps = 1;
+    const auto writer = MakeWebPWriter(
+        3, 2, options,
+        [&](const std::uint8_t* Data, std::size_t Size) { bytes.insert(bytes.end(), Data, Data + Size); },
+        [&](std::uint64_t Offset, const std::uint8_t* Data, std::size_t Size) {
+            std::copy(Data, Data + Size, bytes.begin() + std::ptrdiff_t(Offset));
+        });
+    for (int i = 0; i < 16800; ++i)
+        writer->Add(picture);
+    writer->Finish();
+    std::ofstream(Dir / "long.webp", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    int loops = -1;
+    const std::vector<TDecodedFrame> decoded = DecodeWebP(Dir / "long.webp", loops);
+    ASSERT_EQ(decoded.size(), 2u);
+    EXPECT_EQ(decoded[0].Time, 16777000); // the most whole seconds under 2^24 ms
+    EXPECT_EQ(decoded[1].Time, 16800000);
+    EXPECT_TRUE(test::SamePixels(decoded[0].Picture, picture));
+    EXPECT_TRUE(test::SamePixels(decoded[1].Picture, picture));
 }
 
 TEST_F(SweepExportTest, GifOfFewColoursComesBackExactly)
