@@ -100,6 +100,28 @@ std::vector<TDecodedFrame> DecodeWebP(const fs::path& File, int& LoopCount)
     return frames;
 }
 
+// What the WebP writer makes of Frames, also written to File.
+std::vector<std::uint8_t> WriteWebP(const fs::path& File, const std::vector<const TWin*>& Frames,
+                                    const TAnimationOptions& Options)
+{
+    std::vector<std::uint8_t> bytes;
+    const auto writer = MakeWebPWriter(
+        Frames[0]->Width(), Frames[0]->Height(), Options,
+        [&](const std::uint8_t* Data, std::size_t Size) {
+            bytes.insert(bytes.end(), Data, Data + Size);
+        },
+        [&](std::uint64_t Offset, const std::uint8_t* Data, std::size_t Size) {
+            ASSERT_LE(Offset + Size, bytes.size());
+            std::copy(Data, Data + Size, bytes.begin() + std::ptrdiff_t(Offset));
+        });
+    for (const TWin* frame : Frames)
+        writer->Add(*frame);
+    writer->Finish();
+    std::ofstream(File, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    return bytes;
+}
+
 // Every image of the GIF as a full frame (each one covers the screen), with
 // its delay; Loops tells whether the NETSCAPE2.0 loop-forever block is there.
 std::vector<TDecodedFrame> DecodeGif(const fs::path& File, bool& LoopsForever,
@@ -345,25 +367,11 @@ TEST_F(SweepExportTest, WebPFramesHoldOnlyWhatChanged)
     };
     for (const TCase& c : {TCase{std::nullopt, 0.0}, TCase{90, 3.0}}) {
         SCOPED_TRACE(c.Quality ? "lossy" : "lossless");
-        std::vector<std::uint8_t> bytes;
         TAnimationOptions options;
         options.Fps = 30;
         options.Quality = c.Quality;
-        const auto writer = MakeWebPWriter(
-            45, 31, options,
-            [&](const std::uint8_t* Data, std::size_t Size) {
-                bytes.insert(bytes.end(), Data, Data + Size);
-            },
-            [&](std::uint64_t Offset, const std::uint8_t* Data, std::size_t Size) {
-                ASSERT_LE(Offset + Size, bytes.size());
-                std::copy(Data, Data + Size, bytes.begin() + std::ptrdiff_t(Offset));
-            });
-        for (const TWin* frame : frames)
-            writer->Add(*frame);
-        writer->Finish();
-        std::ofstream(Dir / "parts.webp", std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-
+        const std::vector<std::uint8_t> bytes =
+            WriteWebP(Dir / "parts.webp", {std::begin(frames), std::end(frames)}, options);
         int loops = -1;
         const std::vector<TDecodedFrame> decoded = DecodeWebP(Dir / "parts.webp", loops);
         ASSERT_EQ(decoded.size(), 4u);
@@ -402,20 +410,9 @@ TEST_F(SweepExportTest, WebPFramesHoldOnlyWhatChanged)
 TEST_F(SweepExportTest, WebPRepeatsPastTheLongestFrameGoOn)
 {
     const TWin picture = test::RandomPicture(3, 2, 4);
-    std::vector<std::uint8_t> bytes;
     TAnimationOptions options;
     options.Fps = 1;
-    const auto writer = MakeWebPWriter(
-        3, 2, options,
-        [&](const std::uint8_t* Data, std::size_t Size) { bytes.insert(bytes.end(), Data, Data + Size); },
-        [&](std::uint64_t Offset, const std::uint8_t* Data, std::size_t Size) {
-            std::copy(Data, Data + Size, bytes.begin() + std::ptrdiff_t(Offset));
-        });
-    for (int i = 0; i < 16800; ++i)
-        writer->Add(picture);
-    writer->Finish();
-    std::ofstream(Dir / "long.webp", std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    WriteWebP(Dir / "long.webp", std::vector<const TWin*>(16800, &picture), options);
     int loops = -1;
     const std::vector<TDecodedFrame> decoded = DecodeWebP(Dir / "long.webp", loops);
     ASSERT_EQ(decoded.size(), 2u);
