@@ -23,7 +23,8 @@ struct TAnimationOptions {
 // Receives the encoded bytes in order; it must not throw (the encoders are C).
 using TPut = std::function<void(const std::uint8_t* Data, std::size_t Size)>;
 // Writes bytes again over some already put, from Offset of the file.
-using TPatch = std::function<void(std::uint64_t Offset, const std::uint8_t* Data, std::size_t Size)>;
+using TPatch =
+    std::function<void(std::uint64_t Offset, const std::uint8_t* Data, std::size_t Size)>;
 
 class TFrameWriter {
 public:

@@ -72,10 +72,10 @@ std::unique_ptr<TFrameWriter> MakeWriter(const std::string& FileName, TFrameSize
     };
     if (format == TFormat::Gif)
         return MakeGifWriter(Size.Width, Size.Height, Options, put);
-    return MakeWebPWriter(Size.Width, Size.Height, Options, put,
-                          [&File](std::uint64_t Offset, const std::uint8_t* Data, std::size_t Size) {
-                              File->Overwrite(Offset, Data, Size);
-                          });
+    const TPatch patch = [&File](std::uint64_t Offset, const std::uint8_t* Data, std::size_t Size) {
+        File->Overwrite(Offset, Data, Size);
+    };
+    return MakeWebPWriter(Size.Width, Size.Height, Options, put, patch);
 }
 
 // The folder must be there and the name must be one a file can have.

@@ -120,7 +120,8 @@ public:
 
     void Add(const TWin& Frame) override
     {
-        const std::int64_t duration = FrameStart(Count + 1, Fps, 1000) - FrameStart(Count, Fps, 1000);
+        const std::int64_t duration =
+            FrameStart(Count + 1, Fps, 1000) - FrameStart(Count, Fps, 1000);
         TRect rect =
             Count == 0 ? TRect{0, 0, Frame.Width(), Frame.Height()} : ChangedRect(Previous, Frame);
         ++Count;
@@ -145,7 +146,7 @@ public:
     }
 
 private:
-    // Codes the rectangle alone and appends it as a frame that lasts Duration.
+    // Codes the rectangle alone and appends it as a frame that lasts FrameDuration.
     void AddFrame(const TWin& Frame, TRect Rect, std::int64_t FrameDuration)
     {
         Picture.width = Rect.Width;

@@ -46,6 +46,19 @@ TWin FewColourPicture(int Width, int Height, int Colours, std::uint32_t Seed)
     return picture;
 }
 
+// Smooth colours, which lossy coding keeps close.
+TWin SmoothPicture(int Width, int Height)
+{
+    TWin picture(Width, Height);
+    for (int y = 0; y < Height; ++y)
+        for (int x = 0; x < Width; ++x) {
+            picture.Row(y)[3 * x] = std::uint8_t(4 * x);
+            picture.Row(y)[3 * x + 1] = std::uint8_t(6 * y);
+            picture.Row(y)[3 * x + 2] = std::uint8_t(100 + 2 * x - y);
+        }
+    return picture;
+}
+
 // The frame the literal render loops make for these positions.
 TWin ExpectedFrame(const TWin& Source, const SliderPositions& Positions)
 {
@@ -65,10 +78,9 @@ struct TDecodedFrame {
     int Time; // WebP: end time in ms; GIF: delay in hundredths
 };
 
-std::vector<TDecodedFrame> DecodeWebP(const fs::path& File, int& LoopCount)
+std::vector<TDecodedFrame> DecodeWebP(const std::vector<std::uint8_t>& Bytes, int& LoopCount)
 {
-    const std::vector<std::uint8_t> bytes = ReadAll(File);
-    const WebPData data{bytes.data(), bytes.size()};
+    const WebPData data{Bytes.data(), Bytes.size()};
     WebPAnimDecoderOptions options;
     WebPAnimDecoderOptionsInit(&options);
     options.color_mode = MODE_RGBA;
@@ -100,8 +112,8 @@ std::vector<TDecodedFrame> DecodeWebP(const fs::path& File, int& LoopCount)
     return frames;
 }
 
-// What the WebP writer makes of Frames, also written to File.
-std::vector<std::uint8_t> WriteWebP(const fs::path& File, const std::vector<const TWin*>& Frames,
+// What the WebP writer makes of Frames.
+std::vector<std::uint8_t> WriteWebP(const std::vector<const TWin*>& Frames,
                                     const TAnimationOptions& Options)
 {
     std::vector<std::uint8_t> bytes;
@@ -117,8 +129,6 @@ std::vector<std::uint8_t> WriteWebP(const fs::path& File, const std::vector<cons
     for (const TWin* frame : Frames)
         writer->Add(*frame);
     writer->Finish();
-    std::ofstream(File, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     return bytes;
 }
 
@@ -283,7 +293,7 @@ TEST_F(SweepExportTest, LosslessWebPHoldsEveryFrameExactly)
     }));
     EXPECT_EQ(progressCalls, 4);
     int loops = -1;
-    const std::vector<TDecodedFrame> frames = DecodeWebP(Dir / "sweep.webp", loops);
+    const std::vector<TDecodedFrame> frames = DecodeWebP(ReadAll(Dir / "sweep.webp"), loops);
     EXPECT_EQ(loops, 0); // forever
     // The two clamped frames are alike: WebP stores them as one frame that
     // lasts as long as both, ending at 4/30 s.
@@ -302,7 +312,7 @@ TEST_F(SweepExportTest, LosslessWebPHoldsEveryFrameExactly)
     settings.Sweep = {Slider::XPosition, 2, -10, 3};
     settings.Options.Fps = 25;
     ASSERT_TRUE(Export(source, settings, "five.webp"));
-    const std::vector<TDecodedFrame> five = DecodeWebP(Dir / "five.webp", loops);
+    const std::vector<TDecodedFrame> five = DecodeWebP(ReadAll(Dir / "five.webp"), loops);
     ASSERT_EQ(five.size(), 5u);
     for (int i = 0; i < 5; ++i) {
         SliderPositions p{{3, 0, 1, 0, 0, 2 - 3 * i, -5, 0}};
@@ -314,20 +324,13 @@ TEST_F(SweepExportTest, LosslessWebPHoldsEveryFrameExactly)
 
 TEST_F(SweepExportTest, LossyWebPStaysCloseToTheRender)
 {
-    // Smooth colours, which lossy coding keeps close.
-    TWin source(41, 29);
-    for (int y = 0; y < 29; ++y)
-        for (int x = 0; x < 41; ++x) {
-            source.Row(y)[3 * x] = std::uint8_t(4 * x);
-            source.Row(y)[3 * x + 1] = std::uint8_t(6 * y);
-            source.Row(y)[3 * x + 2] = std::uint8_t(100 + 2 * x - y);
-        }
+    const TWin source = SmoothPicture(41, 29);
     TSweepExport settings;
     settings.Sweep = {Slider::XPosition, 0, -6, 3};
     settings.Options.Quality = 95;
     ASSERT_TRUE(Export(source, settings, "lossy.WEBP"));
     int loops = -1;
-    const std::vector<TDecodedFrame> frames = DecodeWebP(Dir / "lossy.WEBP", loops);
+    const std::vector<TDecodedFrame> frames = DecodeWebP(ReadAll(Dir / "lossy.WEBP"), loops);
     ASSERT_EQ(frames.size(), 3u);
     for (int i = 0; i < 3; ++i) {
         SliderPositions p;
@@ -344,15 +347,9 @@ TEST_F(SweepExportTest, LossyWebPStaysCloseToTheRender)
 // each frame must hold just the changed rectangle (grown to the even
 // corner the container needs) and decode to the whole frame, and a repeat
 // must lengthen the frame before it, the last one too.
-TEST_F(SweepExportTest, WebPFramesHoldOnlyWhatChanged)
+TEST(WebPWriter, FramesHoldOnlyWhatChanged)
 {
-    TWin first(45, 31); // smooth, so that lossy coding stays close
-    for (int y = 0; y < 31; ++y)
-        for (int x = 0; x < 45; ++x) {
-            first.Row(y)[3 * x] = std::uint8_t(5 * x);
-            first.Row(y)[3 * x + 1] = std::uint8_t(7 * y);
-            first.Row(y)[3 * x + 2] = std::uint8_t(90 + 2 * x - y);
-        }
+    const TWin first = SmoothPicture(45, 31);
     TWin block = first; // columns 7 to 19 and rows 5 to 12 lighter
     for (int y = 5; y <= 12; ++y)
         for (int b = 3 * 7; b < 3 * 20; ++b)
@@ -371,9 +368,9 @@ TEST_F(SweepExportTest, WebPFramesHoldOnlyWhatChanged)
         options.Fps = 30;
         options.Quality = c.Quality;
         const std::vector<std::uint8_t> bytes =
-            WriteWebP(Dir / "parts.webp", {std::begin(frames), std::end(frames)}, options);
+            WriteWebP({std::begin(frames), std::end(frames)}, options);
         int loops = -1;
-        const std::vector<TDecodedFrame> decoded = DecodeWebP(Dir / "parts.webp", loops);
+        const std::vector<TDecodedFrame> decoded = DecodeWebP(bytes, loops);
         ASSERT_EQ(decoded.size(), 4u);
         const TWin* expected[] = {&first, &block, &corner, &first};
         const int endTimes[] = {33, 100, 133, 200}; // frames start at 0, 33, 67, 100, 133, 167
@@ -407,14 +404,14 @@ TEST_F(SweepExportTest, WebPFramesHoldOnlyWhatChanged)
 
 // A repeat longer than a frame may last (24 bits of milliseconds) starts a
 // frame of one pixel.
-TEST_F(SweepExportTest, WebPRepeatsPastTheLongestFrameGoOn)
+TEST(WebPWriter, RepeatsPastTheLongestFrameGoOn)
 {
     const TWin picture = test::RandomPicture(3, 2, 4);
     TAnimationOptions options;
     options.Fps = 1;
-    WriteWebP(Dir / "long.webp", std::vector<const TWin*>(16800, &picture), options);
     int loops = -1;
-    const std::vector<TDecodedFrame> decoded = DecodeWebP(Dir / "long.webp", loops);
+    const std::vector<TDecodedFrame> decoded =
+        DecodeWebP(WriteWebP(std::vector<const TWin*>(16800, &picture), options), loops);
     ASSERT_EQ(decoded.size(), 2u);
     EXPECT_EQ(decoded[0].Time, 16777000); // the most whole seconds under 2^24 ms
     EXPECT_EQ(decoded[1].Time, 16800000);
