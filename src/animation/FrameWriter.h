@@ -35,8 +35,9 @@ public:
     virtual void Finish() = 0;
 };
 
-// An animated WebP that loops forever, written as the frames arrive; Finish
-// patches the file's size into its header, and the length of a repeated frame.
+// An animated WebP that loops forever, written as the frames arrive; Patch
+// puts in a frame's duration when the next ones repeat it, and at the end
+// the file's size.
 std::unique_ptr<TFrameWriter> MakeWebPWriter(std::int32_t Width, std::int32_t Height,
                                              const TAnimationOptions& Options, TPut Put,
                                              TPatch Patch);

@@ -17,8 +17,9 @@
 namespace tavrin {
 namespace {
 
-// The container's 24-bit duration field, in milliseconds.
-constexpr std::int64_t MaxDuration = 0xFFFFFF;
+// A frame lasts at most 2^24 - 1 ms: even a whole sweep of frames alike, at
+// the slowest rate of one a second, stays within that.
+static_assert(MaxSweepFrames * 1000 <= 0xFFFFFF);
 // The RIFF size counts the bytes after its own field and may not pass this.
 constexpr std::uint64_t MaxRiffSize = 0xFFFFFFFFu - 9;
 
@@ -122,15 +123,12 @@ public:
     {
         const std::int64_t duration =
             FrameStart(Count + 1, Fps, 1000) - FrameStart(Count, Fps, 1000);
-        TRect rect =
+        const TRect rect =
             Count == 0 ? TRect{0, 0, Frame.Width(), Frame.Height()} : ChangedRect(Previous, Frame);
         ++Count;
         if (rect.Width == 0) {
-            if (Duration + duration <= MaxDuration) {
-                Duration += duration;
-                return;
-            }
-            rect = {0, 0, 1, 1}; // the same pixel again starts a frame of its own
+            Duration += duration;
+            return;
         }
         EndFrame();
         AddFrame(Frame, rect, duration);

@@ -402,23 +402,6 @@ TEST(WebPWriter, FramesHoldOnlyWhatChanged)
     }
 }
 
-// A repeat longer than a frame may last (24 bits of milliseconds) starts a
-// frame of one pixel.
-TEST(WebPWriter, RepeatsPastTheLongestFrameGoOn)
-{
-    const TWin picture = test::RandomPicture(3, 2, 4);
-    TAnimationOptions options;
-    options.Fps = 1;
-    int loops = -1;
-    const std::vector<TDecodedFrame> decoded =
-        DecodeWebP(WriteWebP(std::vector<const TWin*>(16800, &picture), options), loops);
-    ASSERT_EQ(decoded.size(), 2u);
-    EXPECT_EQ(decoded[0].Time, 16777000); // the most whole seconds under 2^24 ms
-    EXPECT_EQ(decoded[1].Time, 16800000);
-    EXPECT_TRUE(test::SamePixels(decoded[0].Picture, picture));
-    EXPECT_TRUE(test::SamePixels(decoded[1].Picture, picture));
-}
-
 TEST_F(SweepExportTest, GifOfFewColoursComesBackExactly)
 {
     const TWin source = FewColourPicture(43, 19, 255, 5);
