@@ -1,10 +1,12 @@
 // Animated WebP, written as the frames arrive. Each frame holds only the
 // rectangle that changed since the previous one, coded alone by libwebp and
 // drawn over the canvas without blending; a frame like the one before only
-// makes that one last longer. The writer keeps the previous frame and one
-// coded rectangle, so memory does not grow with the number of frames; the
+// makes that one last longer. The writer keeps the previous frame and two
+// frames in coding, so memory does not grow with the number of frames; the
 // file's size goes into its header at the end.
 #include <cstring>
+#include <future>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -69,15 +71,44 @@ void PutTag(std::vector<std::uint8_t>& Out, const char (&Tag)[5])
     Out.insert(Out.end(), Tag, Tag + 4);
 }
 
+struct TFreePicture {
+    void operator()(WebPPicture* Picture) const
+    {
+        WebPPictureFree(Picture);
+        delete Picture;
+    }
+};
+using TPicture = std::unique_ptr<WebPPicture, TFreePicture>;
+
+// The chunk of the rectangle coded alone: an opaque picture is a 12-byte file
+// header and one VP8L or VP8 chunk, padded to even length.
+std::vector<std::uint8_t> Encode(const WebPConfig& Config, WebPPicture& Picture)
+{
+    WebPMemoryWriter coded;
+    WebPMemoryWriterInit(&coded);
+    Picture.writer = WebPMemoryWrite;
+    Picture.custom_ptr = &coded;
+    const bool done = WebPEncode(&Config, &Picture);
+    std::vector<std::uint8_t> chunk;
+    if (done)
+        chunk.assign(coded.mem + 12, coded.mem + coded.size);
+    WebPMemoryWriterClear(&coded);
+    if (!done)
+        throw SurfaceError(Picture.error_code == VP8_ENC_ERROR_OUT_OF_MEMORY
+                               ? "Not enough memory to encode a WebP frame"
+                               : "WebP encoding failed (libwebp error " +
+                                     std::to_string(int(Picture.error_code)) + ")");
+    return chunk;
+}
+
 class TWebPWriter : public TFrameWriter {
 public:
     TWebPWriter(std::int32_t Width, std::int32_t Height, const TAnimationOptions& Options,
                 TPut Put, TPatch Patch)
         : Fps(Options.Fps), Put(std::move(Put)), Patch(std::move(Patch))
     {
-        if (!WebPConfigInit(&Config) || !WebPPictureInit(&Picture))
+        if (!WebPConfigInit(&Config))
             throw SurfaceError("The WebP library does not match the one Tavrin was built with");
-        WebPMemoryWriterInit(&Coded);
         if (Width > WEBP_MAX_DIMENSION || Height > WEBP_MAX_DIMENSION)
             throw SurfaceError("A WebP picture is at most " + std::to_string(WEBP_MAX_DIMENSION) +
                                " pixels a side, not " + std::to_string(Width) + " x " +
@@ -92,9 +123,6 @@ public:
             Config.method = 1;
             Config.quality = 25;
         }
-        Picture.use_argb = Config.lossless;
-        Picture.writer = WebPMemoryWrite;
-        Picture.custom_ptr = &Coded;
         Previous = TWin(Width, Height);
 
         std::vector<std::uint8_t> header;
@@ -113,12 +141,9 @@ public:
         Write(header);
     }
 
-    ~TWebPWriter() override
-    {
-        WebPPictureFree(&Picture);
-        WebPMemoryWriterClear(&Coded);
-    }
-
+    // A frame is coded while the next one is prepared and coded: two frames
+    // are in flight on two cores. Each is coded alone, so the bytes are the
+    // same however the work is spread.
     void Add(const TWin& Frame) override
     {
         const std::int64_t duration =
@@ -127,69 +152,64 @@ public:
             Count == 0 ? TRect{0, 0, Frame.Width(), Frame.Height()} : ChangedRect(Previous, Frame);
         ++Count;
         if (rect.Width == 0) {
-            Duration += duration;
+            Pending.Duration += duration;
             return;
         }
-        EndFrame();
-        AddFrame(Frame, rect, duration);
+        TPicture picture(new WebPPicture);
+        if (!WebPPictureInit(picture.get()))
+            throw SurfaceError("The WebP library does not match the one Tavrin was built with");
+        picture->use_argb = Config.lossless;
+        picture->width = rect.Width;
+        picture->height = rect.Height;
+        if (!WebPPictureImportBGR(picture.get(), Frame.Row(rect.Y) + 3 * std::size_t(rect.X),
+                                  int(Frame.Stride)))
+            throw SurfaceError("Not enough memory to encode a WebP frame");
+        std::future<std::vector<std::uint8_t>> coding =
+            std::async(std::launch::async, [config = Config, picture = std::move(picture)] {
+                return Encode(config, *picture);
+            });
+        WritePending();
+        Pending = {std::move(coding), rect, duration};
         std::memcpy(Previous.Bits, Frame.Bits, Previous.ByteCount());
     }
 
     void Finish() override
     {
-        EndFrame();
+        WritePending();
         std::vector<std::uint8_t> size;
         PutNumber(size, Written - 8, 4);
         Patch(4, size.data(), size.size());
     }
 
 private:
-    // Codes the rectangle alone and appends it as a frame that lasts FrameDuration.
-    void AddFrame(const TWin& Frame, TRect Rect, std::int64_t FrameDuration)
+    // The frame last added, being coded, and how long it lasts with its repeats.
+    struct TPending {
+        std::future<std::vector<std::uint8_t>> Chunk;
+        TRect Rect;
+        std::int64_t Duration = 0;
+    };
+
+    // Waits for the pending frame's rectangle and appends it as a frame.
+    void WritePending()
     {
-        Picture.width = Rect.Width;
-        Picture.height = Rect.Height;
-        WebPMemoryWriterClear(&Coded);
-        if (!WebPPictureImportBGR(&Picture, Frame.Row(Rect.Y) + 3 * std::size_t(Rect.X),
-                                  int(Frame.Stride)))
-            throw SurfaceError("Not enough memory to encode a WebP frame");
-        if (!WebPEncode(&Config, &Picture))
-            throw SurfaceError(Picture.error_code == VP8_ENC_ERROR_OUT_OF_MEMORY
-                                   ? "Not enough memory to encode a WebP frame"
-                                   : "WebP encoding failed (libwebp error " +
-                                         std::to_string(int(Picture.error_code)) + ")");
-        // An opaque picture is a 12-byte file header and one VP8L or VP8
-        // chunk, padded to even length: the chunk is the frame's data.
-        const std::uint8_t* data = Coded.mem + 12;
-        const std::size_t size = Coded.size - 12;
-        if (Written + 24 + size - 8 > MaxRiffSize)
+        if (!Pending.Chunk.valid())
+            return;
+        const std::vector<std::uint8_t> chunk = Pending.Chunk.get();
+        if (Written + 24 + chunk.size() - 8 > MaxRiffSize)
             throw SurfaceError("The animation is too large for a WebP file, which holds 4 GiB "
                                "at most");
+        const TRect& rect = Pending.Rect;
         std::vector<std::uint8_t> header;
         PutTag(header, "ANMF");
-        PutNumber(header, 16 + size, 4);
-        PutNumber(header, std::uint64_t(Rect.X / 2), 3);
-        PutNumber(header, std::uint64_t(Rect.Y / 2), 3);
-        PutNumber(header, std::uint64_t(Rect.Width) - 1, 3);
-        PutNumber(header, std::uint64_t(Rect.Height) - 1, 3);
-        DurationAt = Written + header.size();
-        PutNumber(header, std::uint64_t(FrameDuration), 3);
+        PutNumber(header, 16 + chunk.size(), 4);
+        PutNumber(header, std::uint64_t(rect.X / 2), 3);
+        PutNumber(header, std::uint64_t(rect.Y / 2), 3);
+        PutNumber(header, std::uint64_t(rect.Width) - 1, 3);
+        PutNumber(header, std::uint64_t(rect.Height) - 1, 3);
+        PutNumber(header, std::uint64_t(Pending.Duration), 3);
         PutNumber(header, 0x02, 1); // no blending, nothing disposed
         Write(header);
-        Put(data, size);
-        Written += size;
-        Duration = WrittenDuration = FrameDuration;
-    }
-
-    // A frame that repeats gives the last one written its whole duration.
-    void EndFrame()
-    {
-        if (Duration == WrittenDuration)
-            return;
-        std::vector<std::uint8_t> duration;
-        PutNumber(duration, std::uint64_t(Duration), 3);
-        Patch(DurationAt, duration.data(), duration.size());
-        WrittenDuration = Duration;
+        Write(chunk);
     }
 
     void Write(const std::vector<std::uint8_t>& Bytes)
@@ -202,14 +222,10 @@ private:
     TPut Put;
     TPatch Patch;
     WebPConfig Config;
-    WebPPicture Picture;
-    WebPMemoryWriter Coded;
     TWin Previous;             // the last frame added
+    TPending Pending;
     std::int64_t Count = 0;
     std::uint64_t Written = 0; // bytes of the file so far
-    std::uint64_t DurationAt = 0;
-    std::int64_t Duration = 0; // of the last frame written, with its repeats
-    std::int64_t WrittenDuration = 0;
 };
 
 } // namespace

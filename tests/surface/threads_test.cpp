@@ -106,10 +106,18 @@ TEST(Threads, SweepIsTheSameOnAnyNumberOfThreads)
         std::vector<std::string> frames;
         for (int frame = 1; frame <= 3; ++frame)
             frames.push_back(FileBytes(name.parent_path() / ("f-" + std::to_string(frame) + ".bmp")));
+        // The animations too, fitted to a size for sharing.
+        TSweepExport shared = sweep;
+        shared.Options.Size = 640;
+        for (const char* animation : {"a.webp", "a.gif"}) {
+            const auto file = name.parent_path() / animation;
+            EXPECT_TRUE(ExportSweep(source, output, shared, file.string(), {}));
+            frames.push_back(FileBytes(file));
+        }
         return frames;
     });
     std::filesystem::remove_all(folder);
-    ASSERT_EQ(files[0].size(), 3u);
+    ASSERT_EQ(files[0].size(), 5u);
     EXPECT_GT(files[0][2].size(), 1800u * 1200u * 3u);
     EXPECT_EQ(files[0], files[1]);
     EXPECT_EQ(files[0], files[2]);
