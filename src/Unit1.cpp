@@ -11,6 +11,8 @@
 #include <QScopedValueRollback>
 #include <QTimer>
 #include <QApplication>
+#include <QBackingStore>
+#include <QPaintEngine>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -749,14 +751,24 @@ void TForm1::paintEvent(QPaintEvent* Event)
 {
     if (!OutputSurface)
         return;
-    // Only the parts asked for are drawn, in device pixels.
+    QPainter canvas(this);
+    // Parts of the window off every screen wait until they come into view,
+    // so that showing a large picture costs what the screen shows; a grab of
+    // the window gets all it asks for.
+    QRegion due = Event->region();
+    if (const QPaintEngine* engine = canvas.paintEngine();
+        engine && backingStore() && engine->paintDevice() == backingStore()->paintDevice()) {
+        const QRegion hidden = due - VisiblePart();
+        Stale += hidden;
+        due -= hidden;
+    }
+    Stale -= due;
+    // Only the parts due are drawn, in device pixels.
     const qreal ratio = devicePixelRatioF();
     QRegion area;
-    for (const QRect& part : Event->region())
+    for (const QRect& part : due)
         area += QRectF(part.x() * ratio, part.y() * ratio, part.width() * ratio, part.height() * ratio)
                     .toAlignedRect();
-    Stale -= Event->region();
-    QPainter canvas(this);
     // The paint covers the window (no background first) except where the
     // window's device pixels reach past the view: its last partial pixels.
     const tavrin::TViewSize view = ZoomFactor < 1 ? tavrin::TViewSize{View.Width(), View.Height()} : ShownSize();

@@ -54,6 +54,7 @@ class TestVisible : public QObject {
 private slots:
     void init();
     void cleanup();
+    void theOpenedPictureShowsWhereverADragBringsIt();
     void aStepShowsTheRenderAndDragsAndSavesComplete();
     void everyStepOfASequenceShowsTheCurrentSettings();
 
@@ -77,6 +78,17 @@ void TestVisible::cleanup()
 {
     Program.reset();
     Dir.reset();
+}
+
+void TestVisible::theOpenedPictureShowsWhereverADragBringsIt()
+{
+    // Only what the screen shows is painted at first; the rest follows as it comes into view.
+    const tavrin::TWin& picture = Program->Canvas.Source();
+    QString failure;
+    for (const QPoint at : {QPoint(0, 0), QPoint(-(Width - 500), -(Height - 400)), QPoint(-300, 0)}) {
+        Program->Canvas.move(at);
+        QVERIFY2(ScreenShows(*Program, picture, failure), qPrintable(failure));
+    }
 }
 
 void TestVisible::aStepShowsTheRenderAndDragsAndSavesComplete()
