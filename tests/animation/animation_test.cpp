@@ -20,6 +20,7 @@
 
 #include "../surface/TestImages.h"
 #include "Reference.h"
+#include "ExportFixture.h"
 #include "SweepExport.h"
 
 namespace tavrin {
@@ -179,35 +180,7 @@ std::vector<TDecodedFrame> DecodeGif(const fs::path& File, bool& LoopsForever,
     return frames;
 }
 
-class SweepExportTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        Dir = fs::temp_directory_path() /
-              ("tavrin-sweep-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(Dir);
-    }
-    void TearDown() override { fs::remove_all(Dir); }
-
-    bool Export(const TWin& Source, const TSweepExport& Settings, const std::string& Name,
-                const TExportProgress& Progress = {})
-    {
-        TWin output(Source.Width(), Source.Height());
-        return ExportSweep(Source, output, Settings, (Dir / Name).string(), Progress);
-    }
-
-    std::vector<std::string> Files() const
-    {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(Dir))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    fs::path Dir;
-};
+using SweepExportTest = test::TExportFolder;
 
 TEST(Sweep, FramesCountedBeforeClampingBothWays)
 {

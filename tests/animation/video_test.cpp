@@ -14,6 +14,7 @@
 
 #include "Reference.h"
 #include "SurfaceError.h"
+#include "ExportFixture.h"
 #include "SweepExport.h"
 
 namespace tavrin {
@@ -86,27 +87,17 @@ TWin ShadedPicture(int Width, int Height)
     return picture;
 }
 
-class VideoExport : public ::testing::Test {
+class VideoExport : public test::TExportFolder {
 protected:
     void SetUp() override
     {
-        Dir = fs::temp_directory_path() /
-              ("tavrin-video-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(Dir);
+        TExportFolder::SetUp();
         Path = std::getenv("PATH");
     }
     void TearDown() override
     {
         setenv("PATH", Path.c_str(), 1);
-        fs::remove_all(Dir);
-    }
-
-    bool Export(const TWin& Source, const TSweepExport& Settings, const std::string& Name,
-                const TExportProgress& Progress = {})
-    {
-        TWin output(Source.Width(), Source.Height());
-        return ExportSweep(Source, output, Settings, (Dir / Name).string(), Progress);
+        TExportFolder::TearDown();
     }
 
     // A folder on PATH alone, with an "ffmpeg" that runs Script.
@@ -118,17 +109,6 @@ protected:
         setenv("PATH", (Dir / "bin").c_str(), 1);
     }
 
-    std::vector<std::string> Files() const
-    {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(Dir))
-            if (entry.path().filename() != "bin")
-                names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    fs::path Dir;
     std::string Path;
 };
 
@@ -166,7 +146,7 @@ TEST_F(VideoExport, DecodesToTheFramesAtTheirRateAndLength)
     std::ifstream in(Dir / "sweep.mp4", std::ios::binary);
     const std::string mp4{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     EXPECT_LT(mp4.find("moov"), mp4.find("mdat"));
-    EXPECT_EQ(Files(), (std::vector<std::string>{"sweep.mp4", "sweep.webm"}));
+    EXPECT_EQ(Files("bin"), (std::vector<std::string>{"sweep.mp4", "sweep.webm"}));
 }
 
 TEST_F(VideoExport, OddSidesArePaddedWithBlack)
@@ -222,7 +202,7 @@ TEST_F(VideoExport, FailureOrCancelLeavesNoFileAndKeepsTheOldOne)
     expectFailure("old.mp4", "ffmpeg program, which is not installed");
     EXPECT_TRUE(FindFfmpeg().empty());
 
-    EXPECT_EQ(Files(), std::vector<std::string>{"old.mp4"});
+    EXPECT_EQ(Files("bin"), std::vector<std::string>{"old.mp4"});
     std::ifstream old(Dir / "old.mp4");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), {}), "old");
 }
