@@ -301,19 +301,30 @@ QByteArray ReadWhole(QIODevice& Device, const QString& Name)
     return data;
 }
 
+// A descriptor of the regular file FileName and its size, or -1. Opened
+// without blocking, so that a named pipe is refused instead of freezing the caller.
+int OpenRegularFile(const std::string& FileName, off_t& Size)
+{
+    const int descriptor = open(FileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat info;
+    if (descriptor >= 0 && fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode)) {
+        Size = info.st_size;
+        return descriptor;
+    }
+    if (descriptor >= 0)
+        close(descriptor);
+    return -1;
+}
+
 } // namespace
 
 TWin ReadImageFile(const QString& FileName)
 {
     const std::string native = QFile::encodeName(FileName).toStdString();
-    // Non-blocking, so that a named pipe is refused instead of freezing the caller.
-    const int descriptor = open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    struct stat info;
-    if (descriptor < 0 || fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
-        if (descriptor >= 0)
-            close(descriptor);
+    off_t size = 0;
+    const int descriptor = OpenRegularFile(native, size);
+    if (descriptor < 0)
         throw SurfaceError("Cannot open file " + native);
-    }
     QFile file;
     if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         close(descriptor);
@@ -337,16 +348,15 @@ namespace {
 // for anything else.
 std::optional<QByteArray> JpegBytes(const std::string& FileName)
 {
-    const int descriptor = open(FileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    off_t size = 0;
+    const int descriptor = OpenRegularFile(FileName, size);
     if (descriptor < 0)
         return std::nullopt;
     std::optional<QByteArray> bytes;
-    struct stat info;
     QByteArray data(16, '\0');
-    if (fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= 16 &&
-        std::uint64_t(info.st_size) <= TWin::MaxBytes &&
+    if (size >= 16 && std::uint64_t(size) <= TWin::MaxBytes &&
         pread(descriptor, data.data(), 16, 0) == 16 && imagefiles::IsJpeg(data)) {
-        data.resize(qsizetype(info.st_size));
+        data.resize(qsizetype(size));
         qsizetype got = 0;
         for (ssize_t n = 0;
              got < data.size() &&
