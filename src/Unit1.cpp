@@ -32,6 +32,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <exception>
 #include <stdexcept>
 #include <thread>
@@ -48,6 +49,12 @@
 #include "framework/SoundPlayer.h"
 
 namespace {
+
+// Wayland never tells a window where it is.
+bool WindowPlaceUnknown()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
 
 // X11 keeps window sizes in 16 bits.
 constexpr int LargestWindowSide = 32767;
@@ -248,9 +255,10 @@ void TForm1::FormDestroy()
 
 void TForm1::FormShow()
 {
-    // At Fit on Screen a large JPEG first shows a view from a reduced
-    // decode; the whole picture is read once that view is on the screen.
-    if (!HasImage && FitMode && !FileName.isEmpty() && ShowPreview(FileName)) {
+    // A large JPEG first shows a view from a reduced decode at Fit on
+    // Screen, or its top rows at actual size; the whole picture is taken
+    // once that view is on the screen.
+    if (!HasImage && !FileName.isEmpty() && ShowPreview(FileName)) {
         QTimer::singleShot(1000, this, &TForm1::OpenAfterPreview); // should no paint come
         return;
     }
@@ -259,9 +267,9 @@ void TForm1::FormShow()
 
 void TForm1::OpenAfterPreview()
 {
-    if (!PreviewSize)
+    if (!FirstView)
         return; // opened already
-    PreviewSize.reset();
+    FirstView.reset();
     OpenOrAsk();
 }
 
@@ -295,24 +303,51 @@ void TForm1::StartOpening()
         return;
     AheadName = FileName;
     const std::string name = QFile::encodeName(FileName).toStdString();
-    // At Fit on Screen the whole decode follows the reduced one at once.
+    // At Fit on Screen the whole decode follows the reduced one at once; at
+    // actual size the rows the screens show are handed over on the way.
+    // Where nothing tells which part of the window shows, there is no part
+    // to hand over.
+    const bool rows = !FitMode && ZoomFactor == 1 && !WindowPlaceUnknown();
     std::promise<std::optional<tavrin::TPreview>> preview;
-    if (FitMode)
+    if (FitMode || rows)
         PreviewAhead = preview.get_future();
-    PictureAhead = std::async(std::launch::async, [name, room = ScreenPixels(), fit = FitMode,
-                                                   preview = std::move(preview)]() mutable {
-        if (fit)
+    // Once it has handed a first view over, the decode waits a moment for
+    // it to be painted: the two would share the cores.
+    DecodeGate.emplace();
+    std::shared_future<void> painted = DecodeGate->get_future().share();
+    const QRect screens = QGuiApplication::primaryScreen()->virtualGeometry();
+    const qreal ratio = devicePixelRatioF();
+    PictureAhead = std::async(std::launch::async, [name, room = ScreenPixels(), fit = FitMode, rows,
+                                                   shown = tavrin::TViewSize{qCeil((screens.right() + 1) * ratio),
+                                                                             qCeil((screens.bottom() + 1) * ratio)},
+                                                   preview = std::move(preview), painted]() mutable {
+        const auto waitForPaint = [&] { painted.wait_for(std::chrono::milliseconds(100)); };
+        if (fit) {
             preview.set_value(tavrin::ReadJpegPreview(name, room.Width, room.Height));
-        return tavrin::ReadPlainJpeg(name);
+            waitForPaint();
+            return tavrin::ReadPlainJpeg(name);
+        }
+        bool handed = false;
+        const tavrin::TEarlyPart early{shown.Width, shown.Height, [&](tavrin::TPreview Part) {
+                                           preview.set_value(std::move(Part));
+                                           handed = true;
+                                           waitForPaint();
+                                       }};
+        std::optional<tavrin::TWin> picture = tavrin::ReadPlainJpeg(name, rows ? &early : nullptr);
+        if (!handed)
+            preview.set_value(std::nullopt);
+        return picture;
     });
 }
 
 bool TForm1::OpenFile(const QString& Name)
 {
-    std::optional<tavrin::TWin> ahead;
-    if (PictureAhead.valid() && Name == AheadName)
-        ahead = PictureAhead.get();
-    if (!LoadImage([&] { return ahead ? std::move(*ahead) : tavrin::ReadImageFile(Name); }))
+    const bool started = PictureAhead.valid() && Name == AheadName;
+    LetDecodeGoOn();
+    if (!LoadImage([&] {
+            std::optional<tavrin::TWin> ahead = started ? PictureAhead.get() : std::nullopt;
+            return ahead ? std::move(*ahead) : tavrin::ReadImageFile(Name);
+        }))
         return false;
     SetCurrentFile(Name);
     ShowImage();
@@ -324,31 +359,39 @@ bool TForm1::OpenFile(const QString& Name)
 
 bool TForm1::ShowPreview(const QString& Name)
 {
-    const qreal ratio = devicePixelRatioF();
-    const QRect room = screen()->availableGeometry();
     const tavrin::TViewSize screenPixels = ScreenPixels();
-    std::optional<tavrin::TPreview> preview =
-        PreviewAhead.valid() && Name == AheadName
-            ? PreviewAhead.get()
-            : tavrin::ReadJpegPreview(QFile::encodeName(Name).toStdString(), screenPixels.Width,
-                                      screenPixels.Height);
-    if (!preview)
+    std::optional<tavrin::TPreview> preview;
+    try {
+        if (PreviewAhead.valid() && Name == AheadName)
+            preview = PreviewAhead.get();
+        else if (FitMode)
+            preview = tavrin::ReadJpegPreview(QFile::encodeName(Name).toStdString(),
+                                              screenPixels.Width, screenPixels.Height);
+    } catch (const std::exception&) {
+        // The whole decode reads the file again, and says what went wrong.
+    }
+    if (!preview || (!FitMode && ZoomFactor != 1))
         return false;
-    const double zoom = tavrin::FitZoom(preview->Width, preview->Height, screenPixels);
-    if (zoom >= 1)
+    const double zoom = FitMode ? tavrin::FitZoom(preview->Width, preview->Height, screenPixels) : 1;
+    if (FitMode && zoom >= 1)
         return false; // shown at actual size: nothing to gain
     // Sized as the view of the whole picture will be; the output's size is
     // not known to the paint yet, so it goes by the view's.
     const tavrin::TViewSize size = tavrin::ViewSize(preview->Width, preview->Height, zoom);
-    tavrin::TWin view(size.Width, size.Height);
-    tavrin::AreaDownscale(preview->Reduced, view);
+    tavrin::TWin view;
+    if (FitMode) {
+        view = tavrin::TWin(size.Width, size.Height);
+        tavrin::AreaDownscale(preview->Reduced, view);
+    } else {
+        view.swap(preview->Reduced); // the part the screens show, at actual size
+    }
     RefineTimer.stop();
     ZoomFactor = zoom;
     View.swap(view);
     ExactRows = View.Height();
-    PreviewSize = QSize(qCeil(size.Width / ratio), qCeil(size.Height / ratio));
-    resize(*PreviewSize);
-    move(room.topLeft());
+    FirstView = TFirstView{size, WindowSize(size)};
+    resize(FirstView->Window);
+    move(FitMode ? screen()->availableGeometry().topLeft() : QPoint(0, 0));
     update();
     return true;
 }
@@ -464,13 +507,17 @@ double TForm1::FitZoomHere() const
     return tavrin::FitZoom(OutputSurface->Width(), OutputSurface->Height(), ScreenPixels());
 }
 
-void TForm1::ResizeToView()
+QSize TForm1::WindowSize(tavrin::TViewSize View) const
 {
     // One view pixel to one device pixel, also on a high-density screen.
     const qreal ratio = devicePixelRatioF();
-    const tavrin::TViewSize view = ShownSize();
-    resize(std::clamp(qCeil(view.Width / ratio), 1, LargestWindowSide),
-           std::clamp(qCeil(view.Height / ratio), 1, LargestWindowSide));
+    return {std::clamp(qCeil(View.Width / ratio), 1, LargestWindowSide),
+            std::clamp(qCeil(View.Height / ratio), 1, LargestWindowSide)};
+}
+
+void TForm1::ResizeToView()
+{
+    resize(WindowSize(ShownSize()));
 }
 
 void TForm1::PrepareView()
@@ -613,9 +660,8 @@ void TForm1::ActualPixels1Click()
 
 QRegion TForm1::VisiblePart() const
 {
-    // Wayland never tells a window where it is: all of it may show.
-    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
-        return rect();
+    if (WindowPlaceUnknown())
+        return rect(); // all of it may show
     const QRect window(mapToGlobal(QPoint(0, 0)), size());
     QRegion shown;
     for (const QScreen* screen : QGuiApplication::screens())
@@ -771,14 +817,16 @@ void TForm1::paintEvent(QPaintEvent* Event)
                     .toAlignedRect();
     // The paint covers the window (no background first) except where the
     // window's device pixels reach past the view: its last partial pixels.
-    const tavrin::TViewSize view = ZoomFactor < 1 ? tavrin::TViewSize{View.Width(), View.Height()} : ShownSize();
+    const tavrin::TViewSize view = FirstView      ? FirstView->Pixels
+                                   : ZoomFactor < 1 ? tavrin::TViewSize{View.Width(), View.Height()}
+                                                    : ShownSize();
     const int right = qFloor(view.Width / ratio);
     const int bottom = qFloor(view.Height / ratio);
     canvas.fillRect(QRect(right, 0, width() - right, height()), palette().window());
     canvas.fillRect(QRect(0, bottom, width(), height() - bottom), palette().window());
     if (ZoomFactor > 1)
         return PaintBlocks(canvas, area);
-    if (ZoomFactor < 1)
+    if (ZoomFactor < 1 || FirstView)
         return PaintView(canvas, area);
     for (const QRect& pixels : area)
         Rendered.Ensure(*SourceSurface, *OutputSurface,
@@ -791,8 +839,17 @@ void TForm1::PaintView(QPainter& Canvas, const QRegion& Area)
     TPainterTarget target(Canvas, Area);
     View.Draw(target, 0, 0, 0, View.Width(), View.Height(), View.Width(), View.Height());
     // A first view at its size is on the screen once this paint is flushed.
-    if (PreviewSize && size() == *PreviewSize)
+    if (FirstView && size() == FirstView->Window) {
+        LetDecodeGoOn();
         QMetaObject::invokeMethod(this, &TForm1::OpenAfterPreview, Qt::QueuedConnection);
+    }
+}
+
+void TForm1::LetDecodeGoOn()
+{
+    if (DecodeGate)
+        DecodeGate->set_value();
+    DecodeGate.reset();
 }
 
 void TForm1::PaintBlocks(QPainter& Canvas, const QRegion& Area)

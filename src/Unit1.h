@@ -174,6 +174,8 @@ private:
     tavrin::TViewSize ShownSize() const;
     double FitZoomHere() const;
     void ResizeToView();
+    // The window's size for a view of View pixels.
+    QSize WindowSize(tavrin::TViewSize View) const;
     // Below 100 %: the source downscaled to the view's size, then the view.
     void PrepareView();
     // Below 100 %: the view after a slider step, rendered from the reduced
@@ -187,12 +189,14 @@ private:
     void RememberZoom();
     // Opens the current file, or asks for one while nothing is open.
     void OpenOrAsk();
-    // At Fit on Screen, a first view of a large JPEG from a reduced decode,
-    // before the whole picture is read; false when there is none.
+    // A first view of a large JPEG before the whole picture is read: at Fit
+    // on Screen from a reduced decode, at actual size its top rows; false
+    // when there is none.
     bool ShowPreview(const QString& Name);
     // The available geometry of the window's screen, in device pixels.
     tavrin::TViewSize ScreenPixels() const;
     void OpenAfterPreview();
+    void LetDecodeGoOn();
     // Below 100 %: the view, drawn inside Area.
     void PaintView(QPainter& Canvas, const QRegion& Area);
     // Loads what Read returns into both surfaces; on failure the error is
@@ -234,12 +238,19 @@ private:
     // Rows of View, from the top, that hold the exact view.
     std::int32_t ExactRows = 0;
     QTimer RefineTimer;
-    // The window's size for a first view that waits to be painted.
-    std::optional<QSize> PreviewSize;
+    // A first view that waits to be painted: the whole picture's size in
+    // view pixels, and the window's.
+    struct TFirstView {
+        tavrin::TViewSize Pixels;
+        QSize Window;
+    };
+    std::optional<TFirstView> FirstView;
     // What StartOpening began for the file FileName named then.
     QString AheadName;
     std::future<std::optional<tavrin::TPreview>> PreviewAhead;
     std::future<std::optional<tavrin::TWin>> PictureAhead;
+    // Tells that decode to go on after a first view.
+    std::optional<std::promise<void>> DecodeGate;
     // Wheel turns not yet spent on a zoom step (touchpads send small ones).
     int WheelRest = 0;
     // Where the mouse holds the window while it is moved by hand.

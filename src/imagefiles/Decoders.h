@@ -80,7 +80,8 @@ std::optional<TReach> JpegReach(const QByteArray& Data);
 // the same pixels unchanged; nothing when the file needs the conversion
 // rules (a turn, a colour profile, CMYK). The reach is checked before
 // decoding, whichever decoder takes the file.
-std::optional<TWin> DecodePlainJpeg(const QByteArray& Data, const QString& Name);
+std::optional<TWin> DecodePlainJpeg(const QByteArray& Data, const QString& Name,
+                                    const TEarlyPart* Early = nullptr);
 
 // The same at the smallest DCT scale that gives at least MinWidth x
 // MinHeight pixels, for a first look; throws as the whole decode does.

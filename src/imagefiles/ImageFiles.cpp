@@ -383,11 +383,11 @@ std::optional<TPreview> ReadJpegPreview(const std::string& FileName, std::int32_
     return std::nullopt;
 }
 
-std::optional<TWin> ReadPlainJpeg(const std::string& FileName)
+std::optional<TWin> ReadPlainJpeg(const std::string& FileName, const TEarlyPart* Early)
 {
     try {
         if (const std::optional<QByteArray> data = JpegBytes(FileName))
-            return imagefiles::DecodePlainJpeg(*data, QString::fromStdString(FileName));
+            return imagefiles::DecodePlainJpeg(*data, QString::fromStdString(FileName), Early);
     } catch (const SurfaceError&) {
     }
     return std::nullopt;

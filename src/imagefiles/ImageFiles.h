@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -72,10 +73,20 @@ struct TPreview {
 std::optional<TPreview> ReadJpegPreview(const std::string& FileName, std::int32_t MinWidth,
                                         std::int32_t MinHeight);
 
+// The top-left Width x Height of a picture, handed over while the rest is
+// still being decoded, for a first look at actual size.
+struct TEarlyPart {
+    std::int32_t Width;
+    std::int32_t Height;
+    std::function<void(TPreview)> Take;
+};
+
 // The picture of a plain JPEG file, as ReadImageFile gives it, read without
 // any Qt object, for a head start on a worker thread. Nothing for any other
-// file or on any error: ReadImageFile then reads it and says why.
-std::optional<TWin> ReadPlainJpeg(const std::string& FileName);
+// file or on any error: ReadImageFile then reads it and says why. Early, if
+// any, gets its part once those rows are decoded, unless that part would
+// reach the picture's last row.
+std::optional<TWin> ReadPlainJpeg(const std::string& FileName, const TEarlyPart* Early = nullptr);
 
 // Lets the format choose its own quality.
 constexpr int DefaultQuality = -1;

@@ -5,6 +5,7 @@
 // profile other than sRGB, or CMYK pixels goes to Qt's reader instead.
 #include <QColorSpace>
 
+#include <algorithm>
 #include <cstdio> // jpeglib.h needs FILE
 #include <csetjmp>
 #include <cstdlib>
@@ -165,12 +166,21 @@ void CheckAndBound(jpeg_decompress_struct& Info, bool Plain, const QByteArray& D
 }
 
 // Decodes every scanline straight into Surface, which has the output's size.
-void DecodeInto(TDecompress& Jpeg, TWin& Surface)
+// Early, if any, gets its part as soon as the rows it covers are decoded.
+void DecodeInto(TDecompress& Jpeg, TWin& Surface, const TEarlyPart* Early = nullptr)
 {
     jpeg_start_decompress(&Jpeg.Info);
+    const std::int32_t height = Surface.Height();
+    const std::int32_t earlyRows = Early && Early->Take ? std::min(Early->Height, height) : height;
     while (Jpeg.Info.output_scanline < Jpeg.Info.output_height) {
         JSAMPROW row = Surface.Row(std::int32_t(Jpeg.Info.output_scanline));
         jpeg_read_scanlines(&Jpeg.Info, &row, 1);
+        if (std::int32_t(Jpeg.Info.output_scanline) == earlyRows && earlyRows < height) {
+            TWin part(std::min(Early->Width, Surface.Width()), earlyRows);
+            for (std::int32_t y = 0; y < earlyRows; ++y)
+                std::memcpy(part.Row(y), Surface.Row(y), 3 * std::size_t(part.Width()));
+            Early->Take(TPreview{std::move(part), Surface.Width(), height});
+        }
     }
     jpeg_finish_decompress(&Jpeg.Info);
 }
@@ -191,7 +201,8 @@ std::optional<TReach> JpegReach(const QByteArray& Data)
     return Reach(jpeg.Info, IsPlain(jpeg.Info), std::uint64_t(Data.size()));
 }
 
-std::optional<TWin> DecodePlainJpeg(const QByteArray& Data, const QString& Name)
+std::optional<TWin> DecodePlainJpeg(const QByteArray& Data, const QString& Name,
+                                    const TEarlyPart* Early)
 {
     // Everything with a destructor is made before setjmp, which a libjpeg
     // error jumps back to.
@@ -206,7 +217,7 @@ std::optional<TWin> DecodePlainJpeg(const QByteArray& Data, const QString& Name)
         return std::nullopt;
     jpeg.Info.out_color_space = JCS_EXT_BGR;
     surface = TWin(std::int32_t(jpeg.Info.image_width), std::int32_t(jpeg.Info.image_height));
-    DecodeInto(jpeg, surface);
+    DecodeInto(jpeg, surface, Early);
     return surface;
 }
 

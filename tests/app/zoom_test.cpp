@@ -110,7 +110,7 @@ private slots:
     void wheelZoomsAboutThePointer();
     void fitOnScreenShowsTheWholeOutput();
     void saveDoesNotDependOnTheZoom();
-    void startsAtFitOnScreenWithAJpeg();
+    void startsWithAJpegLargerThanTheScreen();
 
 private:
     void SetSliders(const SliderPositions& Positions)
@@ -293,26 +293,30 @@ void TestZoom::saveDoesNotDependOnTheZoom()
     }
 }
 
-void TestZoom::startsAtFitOnScreenWithAJpeg()
+void TestZoom::startsWithAJpegLargerThanTheScreen()
 {
-    // Larger than the screen: a first view from a reduced decode, then the whole.
+    // A first view (a reduced decode at Fit, the top rows at actual size)
+    // while the head start decodes the whole, which then replaces it.
     const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
     const qreal ratio = QGuiApplication::primaryScreen()->devicePixelRatio();
     const int width = int(room.width() * ratio * 2) + 11, height = int(room.height() * ratio * 1.5);
     Dialogs = std::make_unique<TScriptedDialogs>();
     Dir = std::make_unique<QTemporaryDir>();
     File = MakeImage(*Dir, QStringLiteral("photo.jpg"), width, height, 7);
-    Program = std::make_unique<TProgram>(File, Player);
-    Program->Canvas.StartZoomed(std::nullopt);
-    QVERIFY(Program->Start());
-    TForm1& canvas = Program->Canvas;
-    const double zoom = std::min(room.width() * ratio / width, room.height() * ratio / height);
-    QVERIFY(qAbs(canvas.Zoom() - zoom) < 1e-9);
-    QCOMPARE(canvas.Source().Width(), width);
-    const tavrin::TViewSize view = tavrin::ViewSize(width, height, zoom);
-    const QString mismatch =
-        Mismatch(canvas, AreaAverage(tavrin::ReadImageFile(File), view.Width, view.Height));
-    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+    const tavrin::TWin picture = tavrin::ReadImageFile(File);
+    for (const bool fit : {true, false}) {
+        Program = std::make_unique<TProgram>(File, Player);
+        Program->Canvas.StartZoomed(fit ? std::nullopt : std::optional(1.0));
+        Program->Canvas.StartOpening();
+        QVERIFY(Program->Start());
+        TForm1& canvas = Program->Canvas;
+        const double zoom = fit ? std::min(room.width() * ratio / width, room.height() * ratio / height) : 1;
+        QVERIFY(qAbs(canvas.Zoom() - zoom) < 1e-9);
+        QCOMPARE(canvas.Source().Width(), width);
+        const tavrin::TViewSize view = tavrin::ViewSize(width, height, zoom);
+        const QString mismatch = Mismatch(canvas, fit ? AreaAverage(picture, view.Width, view.Height) : picture);
+        QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+    }
     QVERIFY(Dialogs->Errors.isEmpty());
 }
 

@@ -291,6 +291,20 @@ TEST_F(FileTest, JpegPreviewIsAReducedDecodeOfTheSamePicture)
     EXPECT_EQ(std::vector(ahead->Bits, ahead->Bits + ahead->ByteCount()),
               std::vector(whole.Bits, whole.Bits + whole.ByteCount()));
     EXPECT_FALSE(ReadPlainJpeg(Native("photo.png")));
+    // On the way, the rows a screen shows: the top-left of that same picture;
+    // nothing on the way when they would be the whole picture.
+    std::optional<TPreview> early;
+    int handed = 0;
+    const TEarlyPart part{100, 50, [&](TPreview Part) { early = std::move(Part), ++handed; }};
+    const TEarlyPart wholeRows{500, 233, [&](TPreview) { ++handed; }};
+    ASSERT_TRUE(ReadPlainJpeg(Native("photo.jpg"), &part));
+    ASSERT_TRUE(ReadPlainJpeg(Native("photo.jpg"), &wholeRows));
+    ASSERT_EQ(handed, 1);
+    ASSERT_EQ(early->Reduced.Width(), 100);
+    ASSERT_EQ(early->Reduced.Height(), 50);
+    EXPECT_EQ(early->Width, 411);
+    for (int y = 0; y < 50; ++y)
+        EXPECT_EQ(std::memcmp(early->Reduced.Row(y), whole.Row(y), 300), 0) << "row " << y;
 }
 
 TEST_F(FileTest, ContentNotExtensionChoosesTheReader)
