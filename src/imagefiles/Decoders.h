@@ -15,6 +15,8 @@ class QIODevice;
 #include <string>
 #include <vector>
 
+struct jpeg_decompress_struct;
+
 namespace tavrin::imagefiles {
 
 // Throws the SurfaceError "Cannot open NAME: WHAT".
@@ -85,6 +87,16 @@ std::optional<TWin> DecodePlainJpeg(const QByteArray& Data, const QString& Name,
 
 // The same at the smallest DCT scale that gives at least MinWidth x
 // MinHeight pixels, for a first look; throws as the whole decode does.
+// A first look at a baseline JPEG at Scale/8 of its size (1 or 2), from
+// Info's header and the Bytes of its scan that follow it, entropy-decoded
+// by two threads, the second from SplitAt bytes in (the middle when 0). It
+// keeps the lowest frequencies alone. Split tells whether the second
+// thread's part was used; the result is the same either way. Nothing for a
+// file of another kind or a damaged one: libjpeg's decode then takes it.
+std::optional<TWin> DecodeFirstLook(const jpeg_decompress_struct& Info, const std::uint8_t* Scan,
+                                    std::size_t Bytes, int Scale, std::size_t SplitAt = 0,
+                                    bool* Split = nullptr);
+
 std::optional<TPreview> DecodePlainJpegReduced(const QByteArray& Data, const QString& Name,
                                                std::int32_t MinWidth, std::int32_t MinHeight);
 

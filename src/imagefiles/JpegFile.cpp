@@ -245,6 +245,15 @@ std::optional<TPreview> DecodePlainJpegReduced(const QByteArray& Data, const QSt
                                          std::int64_t(jpeg.Info.output_height) >= MinHeight))
             break;
     }
+    // A large scan at 1/8 or 2/8: its codes are read on two threads.
+    constexpr std::size_t WorthSplitting = 1 << 20;
+    const jpeg_source_mgr& scan = *jpeg.Info.src;
+    if (jpeg.Info.scale_num <= 2 && scan.bytes_in_buffer >= WorthSplitting)
+        if (std::optional<TWin> look = DecodeFirstLook(jpeg.Info, scan.next_input_byte,
+                                                       scan.bytes_in_buffer,
+                                                       int(jpeg.Info.scale_num)))
+            return TPreview{std::move(*look), std::int32_t(jpeg.Info.image_width),
+                            std::int32_t(jpeg.Info.image_height)};
     surface = TWin(std::int32_t(jpeg.Info.output_width), std::int32_t(jpeg.Info.output_height));
     DecodeInto(jpeg, surface);
     return TPreview{std::move(surface), std::int32_t(jpeg.Info.image_width),

@@ -305,6 +305,7 @@ void TestZoom::startsWithAJpegLargerThanTheScreen()
     File = MakeImage(*Dir, QStringLiteral("photo.jpg"), width, height, 7);
     const tavrin::TWin picture = tavrin::ReadImageFile(File);
     for (const bool fit : {true, false}) {
+        Program.reset(); // one program at a time, as in a process
         Program = std::make_unique<TProgram>(File, Player);
         Program->Canvas.StartZoomed(fit ? std::nullopt : std::optional(1.0));
         Program->Canvas.StartOpening();

@@ -25,6 +25,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio> // jpeglib.h needs FILE
+#include <jpeglib.h>
+
 #include "../surface/TestImages.h"
 #include "Downscale.h"
 #include "ImageFiles.h"
@@ -1012,6 +1015,116 @@ TEST_F(FileTest, EveryDecodeStaysWithinItsReach)
         const std::string growth = PeakGrowth(file, make(kind, 16, 16));
         ASSERT_GT(std::atoll(growth.c_str()), 1200 * 800 * 3) << kind << ": " << growth;
         EXPECT_LE(std::strtoull(growth.c_str(), nullptr, 10), reach->Bytes) << kind;
+    }
+}
+
+} // namespace
+} // namespace tavrin
+
+namespace tavrin {
+namespace {
+
+// A photo-like picture (gradients and a little grain) as a baseline JPEG
+// with the given luma sampling, or grey, written by libjpeg itself.
+std::vector<unsigned char> BaselineJpeg(int Width, int Height, int Sampling, std::mt19937& Random)
+{
+    std::vector<unsigned char> rows(std::size_t(Width) * std::size_t(Height) * 3);
+    std::uniform_int_distribution<int> grain(-6, 6);
+    for (int y = 0; y < Height; ++y)
+        for (int x = 0; x < Width; ++x)
+            for (int c = 0; c < 3; ++c)
+                rows[(std::size_t(y) * std::size_t(Width) + std::size_t(x)) * 3 + std::size_t(c)] = std::uint8_t(
+                    std::clamp(40 + (x * (c + 1) * 150) / Width + (y * (3 - c) * 50) / Height + grain(Random), 0, 255));
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &out, &size);
+    info.image_width = JDIMENSION(Width);
+    info.image_height = JDIMENSION(Height);
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, std::uniform_int_distribution<int>(50, 95)(Random), TRUE);
+    if (Sampling == 0)
+        jpeg_set_colorspace(&info, JCS_GRAYSCALE);
+    else
+        info.comp_info[0].h_samp_factor = Sampling == 1 ? 1 : 2, info.comp_info[0].v_samp_factor = Sampling == 3 ? 2 : 1;
+    jpeg_start_compress(&info, TRUE);
+    for (int y = 0; y < Height; ++y) {
+        JSAMPROW row = rows.data() + std::size_t(y) * std::size_t(Width) * 3;
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    std::vector<unsigned char> file(out, out + size);
+    std::free(out);
+    return file;
+}
+
+// The first look on two threads: the same picture wherever the second
+// thread starts (which it joins in most places), close to libjpeg's own
+// decode at that scale.
+TEST(JpegFirstLook, SameWhereverTheSecondThreadStartsAndCloseToLibjpeg)
+{
+    std::mt19937 random(17);
+    for (int round = 0; round < 8; ++round) {
+        const int width = std::uniform_int_distribution<int>(90, 420)(random);
+        const int height = std::uniform_int_distribution<int>(60, 300)(random);
+        const std::vector<unsigned char> file = BaselineJpeg(width, height, round % 4, random);
+        for (const int scale : {1, 2}) {
+            jpeg_decompress_struct info{};
+            jpeg_error_mgr errors{};
+            info.err = jpeg_std_error(&errors);
+            jpeg_create_decompress(&info);
+            jpeg_mem_src(&info, file.data(), file.size());
+            jpeg_read_header(&info, TRUE);
+            const std::uint8_t* scan = info.src->next_input_byte;
+            const std::size_t bytes = info.src->bytes_in_buffer;
+            const std::optional<TWin> alone = imagefiles::DecodeFirstLook(info, scan, bytes, scale, bytes);
+            ASSERT_TRUE(alone);
+            int joined = 0, splits = 0;
+            for (std::size_t at = 1; at < bytes; at += bytes / 13 + 1, ++splits) {
+                bool split = false;
+                const std::optional<TWin> look = imagefiles::DecodeFirstLook(info, scan, bytes, scale, at, &split);
+                ASSERT_TRUE(look);
+                ASSERT_TRUE(test::SamePixels(*look, *alone)) << "split at " << at;
+                joined += split;
+            }
+            EXPECT_GT(joined, splits / 2);
+            // Cut short, the scan is left to libjpeg, which fills in the rest.
+            EXPECT_FALSE(imagefiles::DecodeFirstLook(info, scan, bytes / 2, scale));
+            // libjpeg's reduced decode of the same file.
+            info.scale_num = unsigned(scale);
+            info.scale_denom = 8;
+            info.out_color_space = JCS_EXT_BGR;
+            info.do_fancy_upsampling = FALSE;
+            jpeg_start_decompress(&info);
+            ASSERT_EQ(int(info.output_width), alone->Width());
+            ASSERT_EQ(int(info.output_height), alone->Height());
+            double error = 0;
+            int worst = 0;
+            std::vector<unsigned char> row(info.output_width * 3);
+            for (int y = 0; info.output_scanline < info.output_height; ++y) {
+                JSAMPROW into = row.data();
+                jpeg_read_scanlines(&info, &into, 1);
+                for (std::size_t x = 0; x < row.size(); ++x) {
+                    const int off = std::abs(int(row[x]) - int(alone->Row(y)[x]));
+                    error += off;
+                    worst = std::max(worst, off);
+                }
+            }
+            jpeg_finish_decompress(&info);
+            jpeg_destroy_decompress(&info);
+            error /= double(alone->Width()) * alone->Height() * 3;
+            // libjpeg makes 4:2:0 chroma at twice the scale, where the
+            // first look repeats it.
+            const bool halfChroma = round % 4 == 3;
+            EXPECT_LT(error, halfChroma ? 2.5 : 0.3) << width << "x" << height << " sampling " << round % 4;
+            EXPECT_LE(worst, halfChroma ? 16 : 4) << width << "x" << height << " sampling " << round % 4;
+        }
     }
 }
 
