@@ -57,8 +57,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
         for (const int scale : {1, 2}) {
             const auto alone = tavrin::imagefiles::DecodeFirstLook(info, scan, bytes, scale, bytes);
             const auto middle = tavrin::imagefiles::DecodeFirstLook(info, scan, bytes, scale);
-            const auto there = tavrin::imagefiles::DecodeFirstLook(info, scan, bytes, scale, chosen % (bytes + 1));
-            if ((alone && middle && !Same(alone, middle)) || (alone && there && !Same(alone, there)))
+            const auto there =
+                tavrin::imagefiles::DecodeFirstLook(info, scan, bytes, scale, chosen % (bytes + 1));
+            if ((alone && middle && !Same(alone, middle)) ||
+                (alone && there && !Same(alone, there)))
                 std::abort();
         }
     }

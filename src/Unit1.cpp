@@ -315,11 +315,11 @@ void TForm1::StartOpening()
     // it to be painted: the two would share the cores.
     DecodeGate.emplace();
     std::shared_future<void> painted = DecodeGate->get_future().share();
+    // The window is at 0,0: its part on the screens ends where they end.
     const QRect screens = QGuiApplication::primaryScreen()->virtualGeometry();
     const qreal ratio = devicePixelRatioF();
-    PictureAhead = std::async(std::launch::async, [name, room = ScreenPixels(), fit = FitMode, rows,
-                                                   shown = tavrin::TViewSize{qCeil((screens.right() + 1) * ratio),
-                                                                             qCeil((screens.bottom() + 1) * ratio)},
+    const tavrin::TViewSize shown{qCeil((screens.right() + 1) * ratio), qCeil((screens.bottom() + 1) * ratio)};
+    PictureAhead = std::async(std::launch::async, [name, room = ScreenPixels(), fit = FitMode, rows, shown,
                                                    preview = std::move(preview), painted]() mutable {
         const auto waitForPaint = [&] { painted.wait_for(std::chrono::milliseconds(100)); };
         if (fit) {

@@ -20,10 +20,10 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <system_error>
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -37,12 +37,12 @@ namespace {
 struct TBits {
     const std::uint8_t* Data;
     std::size_t Size;
-    std::size_t Next = 0;      // the next byte to load
-    std::uint64_t Buffer = 0;  // bits from the top
-    int Count = 0;             // how many
+    std::size_t Next = 0;       // the next byte to load
+    std::uint64_t Buffer = 0;   // bits from the top
+    int Count = 0;              // how many
     std::uint64_t Consumed = 0; // bits taken, counted in the scan's own bits
-    std::uint64_t Real = 0;    // bits loaded from the scan itself
-    bool Ended = false;        // a marker or the end of the data came
+    std::uint64_t Real = 0;     // bits loaded from the scan itself
+    bool Ended = false;         // a marker or the end of the data came
 
     void Fill()
     {
@@ -205,8 +205,8 @@ std::int32_t Take(TBits& Bits, int Size)
 using TLow = std::array<std::int16_t, 4>;
 
 struct TBlockKind {
-    int Component;        // index into the tables below
-    int Across, Down;     // the block's place in its MCU, in blocks
+    int Component;    // index into the tables below
+    int Across, Down; // the block's place in its MCU, in blocks
 };
 
 struct TLayout {
@@ -259,20 +259,20 @@ bool DecodeBlock(TBits& Bits, const TLayout& Layout, int Kind, TLow& Out)
 }
 
 // What the second thread found from the middle on: where each block began
-// (in the scan's bits), where in the MCU it took itself to be, and what it
-// held. Blocks after a failure start again at the next byte, as place 0.
+// (in the scan's bits), where in the MCU it took itself to be (with Fresh
+// for the first block after bits that were no block, from where it started
+// again at the next byte, as place 0), and what it held.
 struct TSecondHalf {
     explicit TSecondHalf(std::size_t Room)
         : Room(Room), Start(std::make_unique_for_overwrite<std::uint64_t[]>(Room)),
           Kind(std::make_unique_for_overwrite<std::uint8_t[]>(Room)),
           Low(std::make_unique_for_overwrite<TLow[]>(Room))
-    {
-    }
+    {}
     std::size_t Room;
     std::unique_ptr<std::uint64_t[]> Start;
     std::unique_ptr<std::uint8_t[]> Kind;
     std::unique_ptr<TLow[]> Low;
-    std::vector<std::size_t> Restarts; // block numbers where it started again
+    static constexpr std::uint8_t Fresh = 0x80;
     std::atomic<std::size_t> Published{0};
     std::atomic<bool> Done{false};
     std::atomic<bool> Stop{false};
@@ -283,7 +283,8 @@ std::uint64_t BitsBefore(const std::uint8_t* Scan, std::size_t Bytes)
 {
     std::uint64_t stuffed = 0;
     for (const std::uint8_t* at = Scan; Bytes > 1 && at < Scan + Bytes - 1; ++at) {
-        at = static_cast<const std::uint8_t*>(std::memchr(at, 0xFF, std::size_t(Scan + Bytes - 1 - at)));
+        at = static_cast<const std::uint8_t*>(
+            std::memchr(at, 0xFF, std::size_t(Scan + Bytes - 1 - at)));
         if (!at)
             break;
         stuffed += at[1] == 0;
@@ -301,17 +302,19 @@ void DecodeFrom(const std::uint8_t* Scan, std::size_t Bytes, std::size_t From, s
     const int perMcu = int(Layout.Blocks.size());
     std::size_t n = 0;
     int kind = 0;
+    bool fresh = false;
     while (n < room && !Half.Stop.load(std::memory_order_relaxed)) {
         Half.Start[n] = bits.Consumed;
-        Half.Kind[n] = std::uint8_t(kind);
+        Half.Kind[n] = std::uint8_t(kind | (fresh ? TSecondHalf::Fresh : 0));
         if (!DecodeBlock(bits, Layout, kind, Half.Low[n])) {
             if (bits.Ended && bits.Overrun())
                 break;
             bits.Realign();
-            Half.Restarts.push_back(n);
             kind = 0;
+            fresh = true;
             continue;
         }
+        fresh = false;
         kind = (kind + 1) % perMcu;
         Half.Published.store(++n, std::memory_order_release);
     }
@@ -343,7 +346,8 @@ std::optional<TLayout> Layout(const jpeg_decompress_struct& Info)
             component.ac_tbl_no < 0 || component.ac_tbl_no >= NUM_HUFF_TBLS)
             return std::nullopt;
         const JQUANT_TBL* quant = Info.quant_tbl_ptrs[component.quant_tbl_no];
-        if (!quant || !layout.Dc[std::size_t(c)].Build(Info.dc_huff_tbl_ptrs[component.dc_tbl_no]) ||
+        if (!quant ||
+            !layout.Dc[std::size_t(c)].Build(Info.dc_huff_tbl_ptrs[component.dc_tbl_no]) ||
             !layout.Ac[std::size_t(c)].Build(Info.ac_huff_tbl_ptrs[component.ac_tbl_no]))
             return std::nullopt;
         layout.Quant[std::size_t(c)] = {quant->quantval[0], quant->quantval[1], quant->quantval[8],
@@ -361,7 +365,8 @@ std::optional<TLayout> Layout(const jpeg_decompress_struct& Info)
     const auto up = [](std::int64_t Value, std::int64_t Step) { return (Value + Step - 1) / Step; };
     layout.McusAcross = int(up(Info.image_width, 8 * layout.MaxH));
     layout.McusDown = int(up(Info.image_height, 8 * layout.MaxV));
-    layout.TotalBlocks = std::int64_t(layout.McusAcross) * layout.McusDown * std::int64_t(layout.Blocks.size());
+    layout.TotalBlocks =
+        std::int64_t(layout.McusAcross) * layout.McusDown * std::int64_t(layout.Blocks.size());
     return layout;
 }
 
@@ -371,8 +376,8 @@ std::uint8_t Clamp(float Value)
 }
 
 // The picture at Scale/8 from every block's low coefficients, DC summed.
-TWin Reconstruct(const TLayout& Layout, TLow* Blocks, std::size_t Count, int Scale, std::int32_t Width,
-                 std::int32_t Height)
+TWin Reconstruct(const TLayout& Layout, TLow* Blocks, std::size_t Count, int Scale,
+                 std::int32_t Width, std::int32_t Height)
 {
     const std::size_t perMcu = Layout.Blocks.size();
     std::array<std::int32_t, 4> dc{};
@@ -385,14 +390,17 @@ TWin Reconstruct(const TLayout& Layout, TLow* Blocks, std::size_t Count, int Sca
     // Planes at Scale pixels a block: luma at full resolution, chroma at its own.
     const int lumaWidth = Layout.McusAcross * Layout.MaxH * Scale;
     const int chromaWidth = Layout.McusAcross * Scale;
-    const std::size_t lumaSize = std::size_t(lumaWidth) * std::size_t(Layout.McusDown * Layout.MaxV * Scale);
+    const std::size_t lumaSize =
+        std::size_t(lumaWidth) * std::size_t(Layout.McusDown * Layout.MaxV * Scale);
     const std::size_t chromaSize = std::size_t(chromaWidth) * std::size_t(Layout.McusDown * Scale);
     const auto luma = std::make_unique_for_overwrite<std::uint8_t[]>(lumaSize);
-    const auto chroma = std::make_unique_for_overwrite<std::uint8_t[]>(Layout.Components == 3 ? 2 * chromaSize : 0);
+    const auto chroma =
+        std::make_unique_for_overwrite<std::uint8_t[]>(Layout.Components == 3 ? 2 * chromaSize : 0);
     // The mean of a quarter of the block: the DC's share, and the lowest
     // frequencies' averages over half a block, cos((2x+1)pi/16) for x < 4.
-    const float half = float((std::cos(M_PI / 16) + std::cos(3 * M_PI / 16) + std::cos(5 * M_PI / 16) +
-                              std::cos(7 * M_PI / 16)) / 4);
+    const float half = float((std::cos(M_PI / 16) + std::cos(3 * M_PI / 16) +
+                              std::cos(5 * M_PI / 16) + std::cos(7 * M_PI / 16)) /
+                             4);
     const float edge = half / (4 * std::sqrt(2.0f)), corner = half * half / 4;
     const TLow* block = Blocks;
     for (int my = 0; my < Layout.McusDown; ++my)
@@ -404,14 +412,17 @@ TWin Reconstruct(const TLayout& Layout, TLow* Blocks, std::size_t Count, int Sca
                 const int stride = isLuma ? lumaWidth : chromaWidth;
                 const int x = ((isLuma ? mx * Layout.MaxH : mx) + kind.Across) * Scale;
                 const int y = ((isLuma ? my * Layout.MaxV : my) + kind.Down) * Scale;
-                std::uint8_t* at = (isLuma ? luma.get() : chroma.get() + std::size_t(kind.Component - 1) * chromaSize) +
-                                   std::size_t(y) * std::size_t(stride) + std::size_t(x);
+                std::uint8_t* at =
+                    (isLuma ? luma.get()
+                            : chroma.get() + std::size_t(kind.Component - 1) * chromaSize) +
+                    std::size_t(y) * std::size_t(stride) + std::size_t(x);
                 const float mean = 128 + float(low[0] * q[0]) / 8;
                 if (Scale == 1) {
                     at[0] = Clamp(mean);
                     continue;
                 }
-                const float across = edge * float(low[1] * q[1]), down = edge * float(low[2] * q[2]);
+                const float across = edge * float(low[1] * q[1]),
+                            down = edge * float(low[2] * q[2]);
                 const float both = corner * float(low[3] * q[3]);
                 at[0] = Clamp(mean + across + down + both);
                 at[1] = Clamp(mean - across + down - both);
@@ -428,10 +439,12 @@ TWin Reconstruct(const TLayout& Layout, TLow* Blocks, std::size_t Count, int Sca
                 out[0] = out[1] = out[2] = l[x];
             continue;
         }
-        const std::uint8_t* cbRow = chroma.get() + std::size_t(y >> shiftY) * std::size_t(chromaWidth);
+        const std::uint8_t* cbRow =
+            chroma.get() + std::size_t(y >> shiftY) * std::size_t(chromaWidth);
         const std::uint8_t* crRow = cbRow + chromaSize;
         for (std::int32_t x = 0; x < Width; ++x, out += 3) {
-            const float luminance = l[x], cb = float(cbRow[x >> shiftX]) - 128, cr = float(crRow[x >> shiftX]) - 128;
+            const float luminance = l[x], cb = float(cbRow[x >> shiftX]) - 128,
+                        cr = float(crRow[x >> shiftX]) - 128;
             out[0] = Clamp(luminance + 1.772f * cb);
             out[1] = Clamp(luminance - 0.344136f * cb - 0.714136f * cr);
             out[2] = Clamp(luminance + 1.402f * cr);
@@ -467,7 +480,7 @@ std::optional<TWin> DecodeFirstLook(const jpeg_decompress_struct& Info, const st
         return std::nullopt; // no second thread: libjpeg's decode takes the file
     }
     TBits bits{Scan, Bytes};
-    std::size_t seen = 0; // the second thread's blocks that begin before this one
+    std::size_t seen = 0;           // the second thread's blocks that begin before this one
     std::optional<std::size_t> met; // the second thread's block where this one was
     std::size_t i = 0;
     bool failed = false;
@@ -478,12 +491,14 @@ std::optional<TWin> DecodeFirstLook(const jpeg_decompress_struct& Info, const st
         for (;;) {
             while (seen < published && half.Start[seen] < bits.Consumed)
                 ++seen;
-            if (seen < published || bits.Consumed < begin || half.Done.load(std::memory_order_acquire))
+            if (seen < published || bits.Consumed < begin ||
+                half.Done.load(std::memory_order_acquire))
                 break;
             std::this_thread::yield();
             published = half.Published.load(std::memory_order_acquire);
         }
-        if (seen < published && half.Start[seen] == bits.Consumed && half.Kind[seen] == i % perMcu) {
+        if (seen < published && half.Start[seen] == bits.Consumed &&
+            (half.Kind[seen] & ~TSecondHalf::Fresh) == i % perMcu) {
             met = seen;
             break;
         }
@@ -501,20 +516,22 @@ std::optional<TWin> DecodeFirstLook(const jpeg_decompress_struct& Info, const st
         // The second thread's blocks from there on, up to a fresh start
         // (bits that were no block) or its end.
         const std::size_t needed = total - i;
-        std::size_t end = half.Published.load();
-        for (const std::size_t restart : half.Restarts)
-            if (restart > *met) {
-                end = std::min(end, restart);
-                break;
-            }
+        const std::size_t published = half.Published.load();
+        std::size_t end = *met + 1;
+        while (end < published && end - *met < needed && !(half.Kind[end] & TSecondHalf::Fresh))
+            ++end;
         if (end - *met < needed)
             return std::nullopt; // the scan is damaged past the middle
         std::copy_n(half.Low.get() + *met, needed, blocks.get() + i);
         if (Split)
             *Split = true;
     }
-    const auto size = [&](JDIMENSION Side) { return std::int32_t((std::int64_t(Side) * Scale + 7) / 8); };
-    return Reconstruct(*layout, blocks.get(), total, Scale, size(Info.image_width), size(Info.image_height));
+    // As libjpeg sizes a scaled picture: rounded up.
+    const auto size = [&](JDIMENSION Side) {
+        return std::int32_t((std::int64_t(Side) * Scale + 7) / 8);
+    };
+    return Reconstruct(*layout, blocks.get(), total, Scale, size(Info.image_width),
+                       size(Info.image_height));
 }
 
 } // namespace tavrin::imagefiles
