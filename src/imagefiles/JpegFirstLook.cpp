@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "Decoders.h"
+#include "Parallel.h"
 
 namespace tavrin::imagefiles {
 
@@ -402,54 +403,60 @@ TWin Reconstruct(const TLayout& Layout, TLow* Blocks, std::size_t Count, int Sca
                               std::cos(5 * M_PI / 16) + std::cos(7 * M_PI / 16)) /
                              4);
     const float edge = half / (4 * std::sqrt(2.0f)), corner = half * half / 4;
-    const TLow* block = Blocks;
-    for (int my = 0; my < Layout.McusDown; ++my)
-        for (int mx = 0; mx < Layout.McusAcross; ++mx)
-            for (const TBlockKind& kind : Layout.Blocks) {
-                const TLow& low = *block++;
-                const auto& q = Layout.Quant[std::size_t(kind.Component)];
-                const bool isLuma = kind.Component == 0;
-                const int stride = isLuma ? lumaWidth : chromaWidth;
-                const int x = ((isLuma ? mx * Layout.MaxH : mx) + kind.Across) * Scale;
-                const int y = ((isLuma ? my * Layout.MaxV : my) + kind.Down) * Scale;
-                std::uint8_t* at =
-                    (isLuma ? luma.get()
-                            : chroma.get() + std::size_t(kind.Component - 1) * chromaSize) +
-                    std::size_t(y) * std::size_t(stride) + std::size_t(x);
-                const float mean = 128 + float(low[0] * q[0]) / 8;
-                if (Scale == 1) {
-                    at[0] = Clamp(mean);
-                    continue;
+    // Each band of MCU rows, then of picture rows, is written by one thread.
+    const std::int64_t mcuRowPixels = std::int64_t(lumaWidth) * Layout.MaxV * Scale;
+    ForRowBands(0, Layout.McusDown, mcuRowPixels, [&](std::int32_t Top, std::int32_t Bottom) {
+        const TLow* block = Blocks + std::size_t(Top) * std::size_t(Layout.McusAcross) * perMcu;
+        for (int my = Top; my < Bottom; ++my)
+            for (int mx = 0; mx < Layout.McusAcross; ++mx)
+                for (const TBlockKind& kind : Layout.Blocks) {
+                    const TLow& low = *block++;
+                    const auto& q = Layout.Quant[std::size_t(kind.Component)];
+                    const bool isLuma = kind.Component == 0;
+                    const int stride = isLuma ? lumaWidth : chromaWidth;
+                    const int x = ((isLuma ? mx * Layout.MaxH : mx) + kind.Across) * Scale;
+                    const int y = ((isLuma ? my * Layout.MaxV : my) + kind.Down) * Scale;
+                    std::uint8_t* at =
+                        (isLuma ? luma.get()
+                                : chroma.get() + std::size_t(kind.Component - 1) * chromaSize) +
+                        std::size_t(y) * std::size_t(stride) + std::size_t(x);
+                    const float mean = 128 + float(low[0] * q[0]) / 8;
+                    if (Scale == 1) {
+                        at[0] = Clamp(mean);
+                        continue;
+                    }
+                    const float across = edge * float(low[1] * q[1]),
+                                down = edge * float(low[2] * q[2]);
+                    const float both = corner * float(low[3] * q[3]);
+                    at[0] = Clamp(mean + across + down + both);
+                    at[1] = Clamp(mean - across + down - both);
+                    at[stride] = Clamp(mean + across - down - both);
+                    at[stride + 1] = Clamp(mean - across - down + both);
                 }
-                const float across = edge * float(low[1] * q[1]),
-                            down = edge * float(low[2] * q[2]);
-                const float both = corner * float(low[3] * q[3]);
-                at[0] = Clamp(mean + across + down + both);
-                at[1] = Clamp(mean - across + down - both);
-                at[stride] = Clamp(mean + across - down - both);
-                at[stride + 1] = Clamp(mean - across - down + both);
-            }
+    });
     TWin picture(Width, Height);
     const int shiftX = Layout.MaxH - 1, shiftY = Layout.MaxV - 1;
-    for (std::int32_t y = 0; y < Height; ++y) {
-        std::uint8_t* out = picture.Row(y);
-        const std::uint8_t* l = luma.get() + std::size_t(y) * std::size_t(lumaWidth);
-        if (Layout.Components == 1) {
-            for (std::int32_t x = 0; x < Width; ++x, out += 3)
-                out[0] = out[1] = out[2] = l[x];
-            continue;
+    ForRowBands(0, Height, Width, [&](std::int32_t Top, std::int32_t Bottom) {
+        for (std::int32_t y = Top; y < Bottom; ++y) {
+            std::uint8_t* out = picture.Row(y);
+            const std::uint8_t* l = luma.get() + std::size_t(y) * std::size_t(lumaWidth);
+            if (Layout.Components == 1) {
+                for (std::int32_t x = 0; x < Width; ++x, out += 3)
+                    out[0] = out[1] = out[2] = l[x];
+                continue;
+            }
+            const std::uint8_t* cbRow =
+                chroma.get() + std::size_t(y >> shiftY) * std::size_t(chromaWidth);
+            const std::uint8_t* crRow = cbRow + chromaSize;
+            for (std::int32_t x = 0; x < Width; ++x, out += 3) {
+                const float luminance = l[x], cb = float(cbRow[x >> shiftX]) - 128,
+                            cr = float(crRow[x >> shiftX]) - 128;
+                out[0] = Clamp(luminance + 1.772f * cb);
+                out[1] = Clamp(luminance - 0.344136f * cb - 0.714136f * cr);
+                out[2] = Clamp(luminance + 1.402f * cr);
+            }
         }
-        const std::uint8_t* cbRow =
-            chroma.get() + std::size_t(y >> shiftY) * std::size_t(chromaWidth);
-        const std::uint8_t* crRow = cbRow + chromaSize;
-        for (std::int32_t x = 0; x < Width; ++x, out += 3) {
-            const float luminance = l[x], cb = float(cbRow[x >> shiftX]) - 128,
-                        cr = float(crRow[x >> shiftX]) - 128;
-            out[0] = Clamp(luminance + 1.772f * cb);
-            out[1] = Clamp(luminance - 0.344136f * cb - 0.714136f * cr);
-            out[2] = Clamp(luminance + 1.402f * cr);
-        }
-    }
+    });
     return picture;
 }
 
