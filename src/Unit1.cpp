@@ -576,7 +576,9 @@ void TForm1::RefineView()
 
 void TForm1::SetZoom(double NewZoom, std::optional<QPoint> Anchor)
 {
-    if (!OutputSurface || NewZoom == ZoomFactor)
+    // Before the picture is open (a first view may show) the choice waits
+    // for it: ShowImage goes by FitMode.
+    if (!OutputSurface || !HasImage || NewZoom == ZoomFactor)
         return;
     const tavrin::TViewSize before = ShownSize();
     const QPoint held = Anchor ? mapToGlobal(*Anchor) : QPoint();

@@ -85,8 +85,6 @@ std::optional<TReach> JpegReach(const QByteArray& Data);
 std::optional<TWin> DecodePlainJpeg(const QByteArray& Data, const QString& Name,
                                     const TEarlyPart* Early = nullptr);
 
-// The same at the smallest DCT scale that gives at least MinWidth x
-// MinHeight pixels, for a first look; throws as the whole decode does.
 // A first look at a baseline JPEG at Scale/8 of its size (1 or 2), from
 // Info's header and the Bytes of its scan that follow it, entropy-decoded
 // by two threads, the second from SplitAt bytes in (the middle when 0). It
@@ -97,6 +95,9 @@ std::optional<TWin> DecodeFirstLook(const jpeg_decompress_struct& Info, const st
                                     std::size_t Bytes, int Scale, std::size_t SplitAt = 0,
                                     bool* Split = nullptr);
 
+// The same as DecodePlainJpeg at the smallest DCT scale that gives at least
+// MinWidth x MinHeight pixels, for a first look; throws as the whole decode
+// does.
 std::optional<TPreview> DecodePlainJpegReduced(const QByteArray& Data, const QString& Name,
                                                std::int32_t MinWidth, std::int32_t MinHeight);
 

@@ -13,7 +13,8 @@
 // result never depends on where the second began.
 //
 // Only the lowest frequencies are kept: a block's DC gives its 1/8 pixel,
-// and its four lowest coefficients the mean of each of its quarters.
+// and its four lowest coefficients close to the mean of each of its
+// quarters (the odd frequencies past the first are left out).
 #include <cstdio> // jpeglib.h needs FILE
 #include <jpeglib.h>
 
@@ -128,8 +129,8 @@ public:
             const int first = at;
             for (; at < n && sizes[std::size_t(at)] == length; ++at)
                 codes[std::size_t(at)] = code++;
-            if (code > (1u << length))
-                return false;
+            if (code >= (1u << length))
+                return false; // no code may be all ones
             MaxCode[length] = at > first ? std::int32_t(codes[std::size_t(at - 1)]) : -1;
             Offset[length] = at > first ? first - std::int32_t(codes[std::size_t(first)]) : 0;
             code <<= 1;
@@ -381,12 +382,14 @@ TWin Reconstruct(const TLayout& Layout, TLow* Blocks, std::size_t Count, int Sca
                  std::int32_t Width, std::int32_t Height)
 {
     const std::size_t perMcu = Layout.Blocks.size();
-    std::array<std::int32_t, 4> dc{};
+    // A hostile file's DC differences can sum past any bound: they wrap, as
+    // in libjpeg, which keeps 16 bits of the sum.
+    std::array<std::uint32_t, 4> dc{};
     for (std::size_t i = 0; i < Count; i += perMcu)
         for (std::size_t b = 0; b < perMcu; ++b) {
-            std::int32_t& sum = dc[std::size_t(Layout.Blocks[b].Component)];
-            sum += Blocks[i + b][0];
-            Blocks[i + b][0] = std::int16_t(std::clamp(sum, -32768, 32767));
+            std::uint32_t& sum = dc[std::size_t(Layout.Blocks[b].Component)];
+            sum += std::uint32_t(std::int32_t(Blocks[i + b][0]));
+            Blocks[i + b][0] = std::int16_t(std::uint16_t(sum));
         }
     // Planes at Scale pixels a block: luma at full resolution, chroma at its own.
     const int lumaWidth = Layout.McusAcross * Layout.MaxH * Scale;
@@ -397,8 +400,9 @@ TWin Reconstruct(const TLayout& Layout, TLow* Blocks, std::size_t Count, int Sca
     const auto luma = std::make_unique_for_overwrite<std::uint8_t[]>(lumaSize);
     const auto chroma =
         std::make_unique_for_overwrite<std::uint8_t[]>(Layout.Components == 3 ? 2 * chromaSize : 0);
-    // The mean of a quarter of the block: the DC's share, and the lowest
-    // frequencies' averages over half a block, cos((2x+1)pi/16) for x < 4.
+    // Close to the mean of a quarter of the block: the DC's share, and the
+    // lowest frequencies' averages over half a block, cos((2x+1)pi/16) for
+    // x < 4.
     const float half = float((std::cos(M_PI / 16) + std::cos(3 * M_PI / 16) +
                               std::cos(5 * M_PI / 16) + std::cos(7 * M_PI / 16)) /
                              4);
@@ -495,14 +499,16 @@ std::optional<TWin> DecodeFirstLook(const jpeg_decompress_struct& Info, const st
         // Past where the second thread began, it waits until that thread has
         // been here too; it is far ahead but on the smallest pictures.
         std::size_t published = half.Published.load(std::memory_order_acquire);
-        for (;;) {
+        for (bool done = false;;) {
             while (seen < published && half.Start[seen] < bits.Consumed)
                 ++seen;
-            if (seen < published || bits.Consumed < begin ||
-                half.Done.load(std::memory_order_acquire))
+            if (seen < published || bits.Consumed < begin || done)
                 break;
-            std::this_thread::yield();
+            // Once it is done, one more look at all it published.
+            done = half.Done.load(std::memory_order_acquire);
             published = half.Published.load(std::memory_order_acquire);
+            if (!done)
+                std::this_thread::yield();
         }
         if (seen < published && half.Start[seen] == bits.Consumed &&
             (half.Kind[seen] & ~TSecondHalf::Fresh) == i % perMcu) {
@@ -517,22 +523,26 @@ std::optional<TWin> DecodeFirstLook(const jpeg_decompress_struct& Info, const st
     if (!met)
         half.Stop = true;
     second.join();
-    if (failed)
-        return std::nullopt;
+    // The second thread's blocks from the meeting on, up to a fresh start
+    // (bits that were no block) or its end. Should they stop short (it ran
+    // out of room), this thread decodes the rest itself.
     if (met) {
-        // The second thread's blocks from there on, up to a fresh start
-        // (bits that were no block) or its end.
         const std::size_t needed = total - i;
         const std::size_t published = half.Published.load();
         std::size_t end = *met + 1;
         while (end < published && end - *met < needed && !(half.Kind[end] & TSecondHalf::Fresh))
             ++end;
-        if (end - *met < needed)
-            return std::nullopt; // the scan is damaged past the middle
-        std::copy_n(half.Low.get() + *met, needed, blocks.get() + i);
-        if (Split)
-            *Split = true;
+        if (end - *met == needed) {
+            std::copy_n(half.Low.get() + *met, needed, blocks.get() + i);
+            i = total;
+            if (Split)
+                *Split = true;
+        }
     }
+    for (; !failed && i < total; ++i)
+        failed = !DecodeBlock(bits, *layout, int(i % perMcu), blocks[i]);
+    if (failed)
+        return std::nullopt;
     // As libjpeg sizes a scaled picture: rounded up.
     const auto size = [&](JDIMENSION Side) {
         return std::int32_t((std::int64_t(Side) * Scale + 7) / 8);
